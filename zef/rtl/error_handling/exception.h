@@ -1,0 +1,138 @@
+// The zef exception family. Every failure inside the module travels as one of these: it records
+// the throw site (file, line), a wide message and, for ResultCodeException and its descendants,
+// a ResultCode. Interface boundaries turn them into result codes and one level-300 trace record.
+//
+// Throw with ZEF_THROW(Type, args...) so the site's file and line are recorded in one place.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+
+#include "zef/object.h"
+#include "zef/result_code.h"
+#include "zef/string.h"
+
+namespace zef {
+
+class Exception : public std::exception {
+public:
+    Exception(const char* file, std::uint32_t line, wstring_t message = {});
+    Exception(const Exception& other);
+    Exception& operator=(const Exception& other);
+    ~Exception() override;
+
+    virtual wstring_t GetDescription() const;
+    [[noreturn]] virtual void Rethrow() const = 0;
+    virtual Exception* Clone() const = 0;
+
+    const char* File() const noexcept { return m_file; }
+    std::uint32_t Line() const noexcept { return m_line; }
+    const wstring_t& Message() const noexcept { return m_message; }
+    const Exception* Nested() const noexcept { return m_nested; }
+    void SetNested(Exception* nested) noexcept;  // takes ownership
+
+    // Appends the decimal text of value to the message.
+    Exception& operator<<(std::int32_t value);
+
+private:
+    const char* m_file;
+    std::uint32_t m_line;
+    wstring_t m_message;
+    Exception* m_nested = nullptr;
+};
+
+template <class Derived, class Base>
+class ExceptionBase : public Base {
+public:
+    using Base::Base;
+    [[noreturn]] void Rethrow() const override { throw static_cast<const Derived&>(*this); }
+    Exception* Clone() const override { return new Derived(static_cast<const Derived&>(*this)); }
+};
+
+class ResultCodeException : public ExceptionBase<ResultCodeException, Exception> {
+public:
+    ResultCodeException(const char* file, std::uint32_t line, ResultCode code,
+                        wstring_t message = {});
+    const char* what() const noexcept override { return "ResultCodeException"; }
+    wstring_t GetDescription() const override;
+    ResultCode Code() const noexcept { return m_code; }
+
+private:
+    ResultCode m_code;
+};
+
+class SystemException : public ExceptionBase<SystemException, ResultCodeException> {
+public:
+    SystemException(const char* file, std::uint32_t line, ResultCode code, wstring_t message);
+    const char* what() const noexcept override { return "SystemException"; }
+};
+
+class CheckResultFailedException
+    : public ExceptionBase<CheckResultFailedException, ResultCodeException> {
+public:
+    CheckResultFailedException(const char* file, std::uint32_t line, ResultCode code);
+    const char* what() const noexcept override { return "CheckResultFailedException"; }
+};
+
+class GetInterfaceException : public ExceptionBase<GetInterfaceException, ResultCodeException> {
+public:
+    // file and line are those of GetInterfaceOrThrow (zef/rtl/objclient.h).
+    GetInterfaceException(InterfaceId iid, ResultCode code, const char* file, std::uint32_t line);
+    const char* what() const noexcept override { return "GetInterfaceException"; }
+    wstring_t GetDescription() const override;
+    InterfaceId Iid() const noexcept { return m_iid; }
+
+private:
+    InterfaceId m_iid;
+};
+
+class CheckFailedException : public ExceptionBase<CheckFailedException, Exception> {
+public:
+    CheckFailedException(const char* file, std::uint32_t line);
+    const char* what() const noexcept override { return "CheckFailedException"; }
+};
+
+class RuntimeError : public ExceptionBase<RuntimeError, Exception> {
+public:
+    RuntimeError(const char* file, std::uint32_t line, wstring_t message);
+    const char* what() const noexcept override { return "RuntimeError"; }
+};
+
+namespace contract {
+class RequireViolation : public ExceptionBase<RequireViolation, Exception> {
+public:
+    using ExceptionBase::ExceptionBase;
+    const char* what() const noexcept override { return "RequireViolation"; }
+};
+class InvariantViolation : public ExceptionBase<InvariantViolation, Exception> {
+public:
+    using ExceptionBase::ExceptionBase;
+    const char* what() const noexcept override { return "InvariantViolation"; }
+};
+class EnsureViolation : public ExceptionBase<EnsureViolation, Exception> {
+public:
+    using ExceptionBase::ExceptionBase;
+    const char* what() const noexcept override { return "EnsureViolation"; }
+};
+}  // namespace contract
+
+// what() widened, " - ", the description, ". At ", the file, "(", the line, ") ".
+// Empty when memory runs out while building it.
+wstring_t GetDisplayText(const Exception& exception) noexcept;
+
+void WriteExceptionToTrace(ITracer* tracer, const char* prefix, std::uint32_t level,
+                           const Exception& exception) noexcept;
+void WriteStdExceptionToTrace(ITracer* tracer, const char* prefix, std::uint32_t level,
+                              const std::exception& exception) noexcept;
+
+// Only inside a catch block: classifies the exception in flight, traces it, returns its code.
+ResultCode ResultCodeFromCurrentException(ITracer* tracer, const char* prefix,
+                                          std::uint32_t level) noexcept;
+// From the catch-all of a factory or a component construction.
+ResultCode HandleConstructionException(IServiceLocator* locator) noexcept;
+
+}  // namespace zef
+
+// Records the throw site's file and line.
+#define ZEF_THROW(Type, ...) throw Type(__FILE__, static_cast<std::uint32_t>(__LINE__), __VA_ARGS__)
+#define ZEF_THROW0(Type) throw Type(__FILE__, static_cast<std::uint32_t>(__LINE__))
