@@ -3,8 +3,10 @@
 // process heap. A null block raises std::bad_alloc.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <new>
+#include <utility>
 
 #include "win/win.h"
 #include "zef/object.h"

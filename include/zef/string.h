@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -34,9 +35,7 @@ public:
     static constexpr size_type kInlineCapacity = 16 / sizeof(Ch) - 1;
     // Any bound at which neither doubling the capacity nor the byte size of capacity + 1
     // characters can overflow.
-    static constexpr size_type max_size() noexcept {
-        return (SIZE_MAX / sizeof(Ch)) / 2 - 1;
-    }
+    static constexpr size_type max_size() noexcept { return (SIZE_MAX / sizeof(Ch)) / 2 - 1; }
 
     basic_string_t() noexcept { m_inline[0] = Ch(); }
     explicit basic_string_t(IAllocator* allocator) noexcept : m_allocator(allocator) {
@@ -88,6 +87,9 @@ public:
         return *this;
     }
     basic_string_t& operator=(view_type text) { return assign(text.data(), text.size()); }
+    basic_string_t& operator=(const Ch* text) {
+        return assign(text, text != nullptr ? std::char_traits<Ch>::length(text) : 0);
+    }
 
     void swap(basic_string_t& other) noexcept {
         basic_string_t tmp(std::move(other));
@@ -124,7 +126,7 @@ public:
     basic_string_t& append(const Ch* text, size_type count) {
         if (count == 0) return *this;
         // The source may lie inside this string: remember its offset across growth.
-        const bool inside = text >= m_data && text < m_data + m_size;
+        const bool inside = points_inside(text);
         const size_type offset = inside ? static_cast<size_type>(text - m_data) : 0;
         reserve_extra(count);
         if (inside) text = m_data + offset;
@@ -153,6 +155,8 @@ public:
     basic_string_t& operator+=(const basic_string_t& text) { return append(text); }
 
     void resize(size_type count, Ch ch = Ch()) {
+        // Checked before the shrinking branch so that no path indexes past the largest size.
+        if (count > max_size()) throw std::length_error("zef::basic_string_t::resize_extra_at");
         if (count <= m_size) {
             set_size(count);
             return;
@@ -165,15 +169,40 @@ public:
     basic_string_t& insert(size_type pos, const Ch* text, size_type count) {
         if (pos > m_size) throw std::out_of_range("zef::basic_string_t::insert");
         if (count > max_size() - m_size) throw std::length_error("zef::basic_string_t::insert");
-        basic_string_t copy(text, count);  // the source may alias this string
+        if (count == 0) return *this;
+        // The source may lie inside this string; it is found again after growth and after the
+        // tail has moved up, so no temporary copy (and no allocation outside this string's
+        // allocator) is needed.
+        const bool inside = points_inside(text);
+        const size_type offset = inside ? static_cast<size_type>(text - m_data) : 0;
         reserve_extra(count);
-        std::memmove(m_data + pos + count, m_data + pos, (m_size - pos) * sizeof(Ch));
-        std::memcpy(m_data + pos, copy.m_data, count * sizeof(Ch));
+        Ch* const at = m_data + pos;
+        std::memmove(at + count, at, (m_size - pos) * sizeof(Ch));
+        if (!inside) {
+            std::memcpy(at, text, count * sizeof(Ch));
+        } else if (offset + count <= pos) {  // wholly before the gap: not moved
+            std::memmove(at, m_data + offset, count * sizeof(Ch));
+        } else if (offset >= pos) {  // wholly after the gap: moved up by count
+            std::memmove(at, m_data + offset + count, count * sizeof(Ch));
+        } else {  // straddles the gap: the head stayed, the tail moved up
+            const size_type head = pos - offset;
+            std::memmove(at, m_data + offset, head * sizeof(Ch));
+            std::memmove(at + head, at + count, (count - head) * sizeof(Ch));
+        }
         set_size(m_size + count);
         return *this;
     }
     basic_string_t& insert(size_type pos, view_type text) {
         return insert(pos, text.data(), text.size());
+    }
+    basic_string_t& insert(size_type pos, size_type count, Ch ch) {
+        if (pos > m_size) throw std::out_of_range("zef::basic_string_t::insert");
+        if (count > max_size() - m_size) throw std::length_error("zef::basic_string_t::insert");
+        reserve_extra(count);
+        std::memmove(m_data + pos + count, m_data + pos, (m_size - pos) * sizeof(Ch));
+        std::fill_n(m_data + pos, count, ch);
+        set_size(m_size + count);
+        return *this;
     }
 
     basic_string_t& assign(const Ch* text, size_type count) {
@@ -191,8 +220,9 @@ public:
         count = std::min(count, m_size - pos);
         basic_string_t result(m_allocator.get());
         result.reserve(m_size - count + textCount);
-        result.append(m_data, pos).append(text, textCount).append(m_data + pos + count,
-                                                                   m_size - pos - count);
+        result.append(m_data, pos)
+            .append(text, textCount)
+            .append(m_data + pos + count, m_size - pos - count);
         swap(result);
         return *this;
     }
@@ -208,7 +238,8 @@ public:
     // Makes room for count characters at pos (pos <= size), moving the tail up; the new
     // characters are left unset. Used by conversions that write in place.
     void resize_extra_at(size_type pos, size_type count) {
-        if (pos > m_size || count > max_size() - m_size)
+        if (pos > m_size) throw std::out_of_range("zef::basic_string_t::resize_extra_at");
+        if (count > max_size() - m_size)
             throw std::length_error("zef::basic_string_t::resize_extra_at");
         reserve_extra(count);
         std::memmove(m_data + pos + count, m_data + pos, (m_size - pos) * sizeof(Ch));
@@ -224,6 +255,13 @@ public:
     }
 
 private:
+    // Whether p points at one of this string's characters. std::less gives a total order even
+    // for pointers into unrelated blocks.
+    bool points_inside(const Ch* p) const noexcept {
+        const std::less<const Ch*> before;
+        return !before(p, m_data) && before(p, m_data + m_size);
+    }
+
     void construct_from(const Ch* text, size_type count) {
         if (count > max_size()) throw std::length_error("zef::basic_string_t constructor");
         reserve_exact(count);

@@ -6,6 +6,7 @@
 // Threading: a vector is used by one thread at a time.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -80,6 +81,8 @@ public:
     const_iterator end() const noexcept { return m_end; }
     T& operator[](size_type i) noexcept { return m_begin[i]; }
     const T& operator[](size_type i) const noexcept { return m_begin[i]; }
+    T& front() noexcept { return *m_begin; }
+    const T& front() const noexcept { return *m_begin; }
     T& back() noexcept { return m_end[-1]; }
     const T& back() const noexcept { return m_end[-1]; }
 
@@ -90,22 +93,27 @@ public:
 
     template <class... Args>
     T& emplace_back(Args&&... args) {
-        if (m_end == m_capacityEnd) {
-            const size_type count = size();
-            if (count >= max_size()) throw std::length_error("vector::append");
-            reallocate(std::max(count + 1, std::min(2 * count, max_size())));
+        if (m_end != m_capacityEnd) {
+            ::new (static_cast<void*>(m_end)) T(std::forward<Args>(args)...);
+            return *m_end++;
         }
-        ::new (static_cast<void*>(m_end)) T(std::forward<Args>(args)...);
-        return *m_end++;
-    }
-    void push_back(const T& item) {
-        if (m_end == m_capacityEnd && &item >= m_begin && &item < m_end) {
-            T copy(item);  // the source lives in the storage about to move
-            emplace_back(std::move(copy));
-        } else {
-            emplace_back(item);
+        const size_type count = size();
+        if (count >= max_size()) throw std::length_error("vector::append");
+        const size_type capacity = std::max(count + 1, std::min(2 * count, max_size()));
+        // The new element is built in the new block before the old elements move, so
+        // arguments that refer to an element of this vector stay valid.
+        Block block(m_allocator.get(), capacity);
+        ::new (static_cast<void*>(block.items + count)) T(std::forward<Args>(args)...);
+        try {
+            block.built = relocate_into(block.items);
+        } catch (...) {
+            block.items[count].~T();
+            throw;
         }
+        adopt(block, count + 1);
+        return m_end[-1];
     }
+    void push_back(const T& item) { emplace_back(item); }
     void push_back(T&& item) { emplace_back(std::move(item)); }
 
     // Grows with value-initialised elements or shrinks.
@@ -119,19 +127,66 @@ public:
         while (m_end != m_begin) pop_back();
     }
 
+    // Removes [first, last), moving the elements after it down; returns the position of the
+    // first element after the removed ones.
+    iterator erase(const_iterator first, const_iterator last) {
+        T* const to = m_begin + (first - m_begin);
+        T* const from = m_begin + (last - m_begin);
+        if (to == from) return to;
+        T* const newEnd = std::move(from, m_end, to);
+        while (m_end != newEnd) pop_back();
+        return to;
+    }
+    iterator erase(const_iterator position) { return erase(position, position + 1); }
+
 private:
-    void reallocate(size_type capacity) {
-        T* block = static_cast<T*>(AllocateWith(m_allocator.get(), capacity * sizeof(T)));
-        T* out = block;
-        for (T* p = m_begin; p != m_end; ++p, ++out) {
-            ::new (static_cast<void*>(out)) T(std::move_if_noexcept(*p));
+    // A raw block from the vector's allocator; returned on unwinding unless adopted.
+    struct Block {
+        Block(IAllocator* allocator, size_type capacity)
+            : allocator(allocator),
+              items(static_cast<T*>(AllocateWith(allocator, capacity * sizeof(T)))),
+              capacity(capacity) {}
+        Block(const Block&) = delete;
+        Block& operator=(const Block&) = delete;
+        ~Block() {
+            if (items == nullptr) return;
+            for (size_type i = 0; i < built; ++i) items[i].~T();
+            FreeWith(allocator, items);
         }
-        const size_type count = size();
-        clear();
-        FreeWith(m_allocator.get(), m_begin);
-        m_begin = block;
-        m_end = block + count;
-        m_capacityEnd = block + capacity;
+        IAllocator* allocator;
+        T* items;
+        size_type capacity;
+        size_type built = 0;  // elements at the front that unwinding destroys
+    };
+
+    // Moves (or, when moving may throw, copies) every element into out; on a throw, what was
+    // built in out is destroyed and this vector is left unchanged. Returns the count.
+    size_type relocate_into(T* out) {
+        size_type built = 0;
+        try {
+            for (T* p = m_begin; p != m_end; ++p, ++built) {
+                ::new (static_cast<void*>(out + built)) T(std::move_if_noexcept(*p));
+            }
+        } catch (...) {
+            while (built != 0) out[--built].~T();
+            throw;
+        }
+        return built;
+    }
+
+    // Replaces the storage by block, which holds count elements.
+    void adopt(Block& block, size_type count) noexcept {
+        release_storage();
+        m_begin = block.items;
+        m_end = block.items + count;
+        m_capacityEnd = block.items + block.capacity;
+        block.items = nullptr;
+    }
+
+    void reallocate(size_type capacity) {
+        Block block(m_allocator.get(), capacity);
+        const size_type count = relocate_into(block.items);
+        adopt(block, count);
     }
 
     void release_storage() noexcept {

@@ -136,6 +136,7 @@ public:
     }
 
     ResultCode QueryInterface(InterfaceId iid, void** out) override {
+        if (out == nullptr) return rc::kInvalidArgument;
         if (iid == kIidObject || iid == T::kInterfaceId) {
             *out = static_cast<typename T::Interface*>(this);
             AddRef();

@@ -30,7 +30,9 @@ ResultCode WideFromNarrow(const char* text, std::size_t count, wstring_t& output
 // std::bad_alloc, anything else std::bad_cast.
 wstring_t WideFromNarrow(const char* text);
 
-// Converts count UTF-16 units to narrow text (replacing output). 0, 0x80000046, 0x80000041.
+// Converts count UTF-16 units to narrow text (replacing output). 0; 0x80000046 when a code point
+// does not convert (output untouched; code points above U+FFFF never do, the runtime converts
+// one 16-bit unit at a time); 0x80000041 (memory).
 ResultCode NarrowFromWide(const char16_t* text, std::size_t count, string_t& output);
 
 // Encodes count UTF-16 units as UTF-8 into buffer; *size is the room on entry and the bytes

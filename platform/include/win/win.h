@@ -62,7 +62,7 @@ struct mbstate_t {
 
 constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;
-constexpr HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
+inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
 constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFFu;
 
 constexpr HRESULT S_OK = 0;

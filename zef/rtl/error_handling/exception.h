@@ -31,7 +31,7 @@ public:
     const Exception* Nested() const noexcept { return m_nested; }
     void SetNested(Exception* nested) noexcept;  // takes ownership
 
-    // Appends the decimal text of value to the message.
+    // Appends the decimal text of value to the message (signed, no fill).
     Exception& operator<<(std::int32_t value);
 
 private:
@@ -41,12 +41,24 @@ private:
     Exception* m_nested = nullptr;
 };
 
+// The layer between a concrete exception class (Derived) and its base that supplies the
+// operations needing the most-derived type: Rethrow, Clone, and an insertion that keeps the
+// type, so that `throw CheckFailedException(...) << hr;` throws a CheckFailedException.
 template <class Derived, class Base>
 class ExceptionBase : public Base {
 public:
     using Base::Base;
     [[noreturn]] void Rethrow() const override { throw static_cast<const Derived&>(*this); }
     Exception* Clone() const override { return new Derived(static_cast<const Derived&>(*this)); }
+
+    Derived& operator<<(std::int32_t value) & {
+        Exception::operator<<(value);
+        return static_cast<Derived&>(*this);
+    }
+    Derived&& operator<<(std::int32_t value) && {
+        Exception::operator<<(value);
+        return static_cast<Derived&&>(*this);
+    }
 };
 
 class ResultCodeException : public ExceptionBase<ResultCodeException, Exception> {
@@ -117,15 +129,19 @@ public:
 }  // namespace contract
 
 // what() widened, " - ", the description, ". At ", the file, "(", the line, ") ".
-// Empty when memory runs out while building it.
+// Empty when it cannot be built (memory ran out).
 wstring_t GetDisplayText(const Exception& exception) noexcept;
 
+// One record at level (tracer may be null, prefix may be null): the prefix, then the display
+// text of the exception and of each nested one, joined by ";".
 void WriteExceptionToTrace(ITracer* tracer, const char* prefix, std::uint32_t level,
                            const Exception& exception) noexcept;
+// One record at level: the prefix, then what() (or "(null)").
 void WriteStdExceptionToTrace(ITracer* tracer, const char* prefix, std::uint32_t level,
                               const std::exception& exception) noexcept;
 
-// Only inside a catch block: classifies the exception in flight, traces it, returns its code.
+// Only inside a catch block: classifies the exception being handled, traces it, returns its
+// code (0x80000072 when called with no exception being handled).
 ResultCode ResultCodeFromCurrentException(ITracer* tracer, const char* prefix,
                                           std::uint32_t level) noexcept;
 // From the catch-all of a factory or a component construction.
@@ -136,3 +152,15 @@ ResultCode HandleConstructionException(IServiceLocator* locator) noexcept;
 // Records the throw site's file and line.
 #define ZEF_THROW(Type, ...) throw Type(__FILE__, static_cast<std::uint32_t>(__LINE__), __VA_ARGS__)
 #define ZEF_THROW0(Type) throw Type(__FILE__, static_cast<std::uint32_t>(__LINE__))
+// A condition that has to hold; throws CheckFailedException when it does not.
+#define ZEF_CHECK(condition)                                   \
+    do {                                                       \
+        if (!(condition)) ZEF_THROW0(::zef::CheckFailedException); \
+    } while (false)
+// A ResultCode that has to be a success; throws CheckResultFailedException with it otherwise.
+#define ZEF_CHECK_RESULT(expression)                                              \
+    do {                                                                          \
+        const ::zef::ResultCode zef_check_result_code_ = (expression);            \
+        if (::zef::Failed(zef_check_result_code_))                                \
+            ZEF_THROW(::zef::CheckResultFailedException, zef_check_result_code_); \
+    } while (false)

@@ -1,0 +1,179 @@
+#include "cli/commands.h"
+
+#include <cstdio>
+#include <ostream>
+
+namespace qorvex::host {
+
+namespace {
+
+struct CodeText {
+    std::uint32_t code;
+    const char* text;
+};
+
+// The codes the module's exports, factories and components return to a host.
+constexpr CodeText kCodeTexts[] = {
+    {0x00000000u, "No error"},
+    {0x00000001u, "False"},
+    {0x80000001u, "Interface not supported"},
+    {0x80000040u, "Unexpected"},
+    {0x80000041u, "Out of memory"},
+    {0x80000042u, "Not supported"},
+    {0x80000043u, "Not implemented"},
+    {0x80000044u, "Buffer too small"},
+    {0x80000045u, "Access denied"},
+    {0x80000046u, "Invalid argument"},
+    {0x8000004Cu, "Not found"},
+    {0x80000063u, "Not ready"},
+    {0x8000006Au, "Invalid state"},
+    {0x8000006Bu, "Not initialized"},
+    {0x80000072u, "Unknown exception"},
+    {0x80010100u, "Unspecified platform error"},
+    {0x80010101u, "Invalid handle"},
+    {0x80010102u, "File not found"},
+    {0x80010103u, "Path not found"},
+    {0x80010104u, "Sharing violation"},
+    {0x80010105u, "Already exists"},
+    {0x80010109u, "Invalid path name"},
+    {0x80010112u, "Module not found"},
+};
+
+void AddStep(std::vector<ChainStep>* steps, const char* step, zef::ClassId classId,
+             zef::ResultCode code) {
+    if (steps != nullptr) steps->push_back(ChainStep{step, ClassName(classId), code});
+}
+
+}  // namespace
+
+zef::ResultCode OpenRegistry(CommandContext& context,
+                             ObjectRef<zef::IObjectFactoryProvider>& registry,
+                             std::vector<ChainStep>* steps) {
+    registry.reset();
+    ObjectRef<zef::IObjectFactory> factory;
+    zef::ResultCode code = context.module.GetObjectFactory()(
+        context.locator, kClassModuleFactoryProvider, factory.put());
+    AddStep(steps, "zefGetObjectFactory", kClassModuleFactoryProvider, code);
+    if (code < 0 || !factory) return code < 0 ? code : zef::rc::kUnexpected;
+
+    code = factory->CreateInstance(context.locator, zef::kIidObjectFactoryProvider, registry.put());
+    AddStep(steps, "CreateInstance", kClassModuleFactoryProvider, code);
+    if (code >= 0 && !registry) return zef::rc::kUnexpected;
+    return code;
+}
+
+zef::ResultCode CreateFromRegistry(CommandContext& context, zef::IObjectFactoryProvider* registry,
+                                   zef::ClassId classId, zef::InterfaceId iid, void** out,
+                                   std::vector<ChainStep>* steps) {
+    ObjectRef<zef::IObjectFactory> factory;
+    zef::ResultCode code = registry->GetObjectFactory(context.locator, classId, factory.put());
+    AddStep(steps, "GetObjectFactory", classId, code);
+    if (code < 0 || !factory) return code < 0 ? code : zef::rc::kUnexpected;
+
+    void* object = nullptr;
+    code = factory->CreateInstance(context.locator, iid, &object);
+    AddStep(steps, "CreateInstance", classId, code);
+    if (code < 0) return code;
+    if (object == nullptr) return zef::rc::kUnexpected;
+    *out = object;
+    return code;
+}
+
+zef::ResultCode CreateComponent(CommandContext& context, zef::ClassId classId,
+                                zef::InterfaceId iid, void** out, std::vector<ChainStep>* steps) {
+    ObjectRef<zef::IObjectFactoryProvider> registry;
+    const zef::ResultCode code = OpenRegistry(context, registry, steps);
+    if (code < 0) return code;
+    return CreateFromRegistry(context, registry.get(), classId, iid, out, steps);
+}
+
+zef::ResultCode UnloadModuleIfIdle(CommandContext& context) {
+    if (!context.module.IsLoaded()) return zef::rc::kOk;
+    const zef::ResultCode code = context.module.CanUnloadModule()();
+    if (code == zef::rc::kOk) context.module.Unload();
+    return code;
+}
+
+std::string FormatResultCode(zef::ResultCode code) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(code));
+    return text;
+}
+
+const char* ResultCodeText(zef::ResultCode code) {
+    for (const CodeText& entry : kCodeTexts) {
+        if (entry.code == static_cast<std::uint32_t>(code)) return entry.text;
+    }
+    return "Unknown result code";
+}
+
+std::string ClassName(zef::ClassId classId) {
+    switch (classId) {
+        case kClassModuleFactoryProvider:
+            return "ModuleFactoryProvider";
+        case kClassTcgLogProvider:
+            return "TcgLogProviderImpl";
+        case kClassAppRemediation:
+            return "AppRemediationImpl";
+        default: {
+            char text[16];
+            std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(classId));
+            return text;
+        }
+    }
+}
+
+std::string JsonString(std::string_view text) {
+    std::string json = "\"";
+    for (const char c : text) {
+        switch (c) {
+            case '"':
+                json += "\\\"";
+                break;
+            case '\\':
+                json += "\\\\";
+                break;
+            case '\n':
+                json += "\\n";
+                break;
+            case '\r':
+                json += "\\r";
+                break;
+            case '\t':
+                json += "\\t";
+                break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    char escape[8];
+                    std::snprintf(escape, sizeof escape, "\\u%04x",
+                                  static_cast<unsigned>(static_cast<unsigned char>(c)));
+                    json += escape;
+                } else {
+                    json += c;
+                }
+        }
+    }
+    json += '"';
+    return json;
+}
+
+void PrintStepsText(std::ostream& out, const std::vector<ChainStep>& steps) {
+    for (const ChainStep& step : steps) {
+        out << step.step << '(' << step.className << "): " << FormatResultCode(step.code) << ' '
+            << ResultCodeText(step.code) << '\n';
+    }
+}
+
+void PrintStepsJson(std::ostream& out, const std::vector<ChainStep>& steps) {
+    out << '[';
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const ChainStep& step = steps[i];
+        if (i != 0) out << ',';
+        out << "{\"step\":" << JsonString(step.step) << ",\"class\":" << JsonString(step.className)
+            << ",\"result\":" << JsonString(FormatResultCode(step.code))
+            << ",\"message\":" << JsonString(ResultCodeText(step.code)) << '}';
+    }
+    out << ']';
+}
+
+}  // namespace qorvex::host

@@ -1,0 +1,125 @@
+// What the qorvex-host commands share: the loaded module, the host services handed to it, the
+// output streams and the walk through the module's class registry to a component.
+//
+// The host reaches the module only through its two exports and the interfaces declared in
+// include/; it links nothing of the module's own code, so it keeps its own short table of the
+// result code texts it prints.
+//
+// Threading: one command runs on the main thread; nothing here is shared between threads.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "loader/module_library.h"
+#include "qorvex/module.h"
+#include "services/host_services.h"
+#include "zef/object.h"
+
+namespace qorvex::host {
+
+constexpr zef::InterfaceId kIidAppRemediation = 0xd8d1855fu;
+
+// Exit codes of qorvex-host.
+constexpr int kExitSuccess = 0;
+constexpr int kExitCannotRun = 1;     // the module or the machine could not be loaded
+constexpr int kExitUsage = 2;         // unknown option or command, missing argument
+constexpr int kExitStepFailed = 3;    // the module answered a step with a failure code
+
+// Everything a command needs. The module is loaded and the host services outlive every object
+// the command creates; locator is the service locator handed to every module call.
+struct CommandContext {
+    ModuleLibrary& module;
+    HostServicesBundle& services;
+    zef::IServiceLocator* locator;
+    bool json;
+    std::ostream& out;
+    std::ostream& err;
+};
+
+// One call on the way to a component, as a command reports it.
+struct ChainStep {
+    std::string step;       // "zefGetObjectFactory", "CreateInstance", "GetObjectFactory"
+    std::string className;  // "ModuleFactoryProvider", "TcgLogProviderImpl", ...
+    zef::ResultCode code;
+};
+
+// An owning reference to a module object (Release on destruction).
+template <class I>
+class ObjectRef {
+public:
+    ObjectRef() = default;
+    ObjectRef(const ObjectRef&) = delete;
+    ObjectRef& operator=(const ObjectRef&) = delete;
+    ObjectRef(ObjectRef&& other) noexcept : m_p(std::exchange(other.m_p, nullptr)) {}
+    ObjectRef& operator=(ObjectRef&& other) noexcept {
+        if (this != &other) {
+            reset();
+            m_p = std::exchange(other.m_p, nullptr);
+        }
+        return *this;
+    }
+    ~ObjectRef() { reset(); }
+
+    void reset() {
+        if (I* p = std::exchange(m_p, nullptr)) p->Release();
+    }
+    // For an out parameter of a module call; whatever was held is released first.
+    void** put() {
+        reset();
+        return reinterpret_cast<void**>(&m_p);
+    }
+    I* get() const { return m_p; }
+    I* operator->() const { return m_p; }
+    explicit operator bool() const { return m_p != nullptr; }
+    I* detach() { return std::exchange(m_p, nullptr); }
+
+private:
+    I* m_p = nullptr;
+};
+
+// The registry object of the module: zefGetObjectFactory(0xfb252268), then CreateInstance with
+// IObjectFactoryProvider's id on that factory. Each call is appended to steps when given.
+zef::ResultCode OpenRegistry(CommandContext& context, ObjectRef<zef::IObjectFactoryProvider>& registry,
+                             std::vector<ChainStep>* steps = nullptr);
+
+// A component from an open registry: GetObjectFactory(classId), then CreateInstance(iid) on the
+// factory, which is released again. On success *out holds one reference for the caller.
+zef::ResultCode CreateFromRegistry(CommandContext& context, zef::IObjectFactoryProvider* registry,
+                                   zef::ClassId classId, zef::InterfaceId iid, void** out,
+                                   std::vector<ChainStep>* steps = nullptr);
+
+// The whole walk for one component: registry, component factory, component. On success *out
+// holds one reference to interface iid of the new component, which the caller releases; the
+// registry and the factories are released before return. The result is the code of the first
+// step that failed, or of the last step.
+zef::ResultCode CreateComponent(CommandContext& context, zef::ClassId classId,
+                                zef::InterfaceId iid, void** out,
+                                std::vector<ChainStep>* steps = nullptr);
+
+// Asks zefCanUnloadModule and unloads the module only when it answers 0; returns its answer.
+zef::ResultCode UnloadModuleIfIdle(CommandContext& context);
+
+// "0x" and eight lowercase hex digits.
+std::string FormatResultCode(zef::ResultCode code);
+// The text of the codes a host can meet from this module; "Unknown result code" otherwise.
+const char* ResultCodeText(zef::ResultCode code);
+// The name qorvex-host prints for a class id of the module.
+std::string ClassName(zef::ClassId classId);
+// text as a JSON string literal, quotes included.
+std::string JsonString(std::string_view text);
+
+// Prints the steps as text lines or as the members of a JSON "steps" array.
+void PrintStepsText(std::ostream& out, const std::vector<ChainStep>& steps);
+void PrintStepsJson(std::ostream& out, const std::vector<ChainStep>& steps);
+
+// Commands. args are the command line arguments after the command name that are not options of
+// qorvex-host itself. Each returns an exit code.
+int RunChainCommand(CommandContext& context, const std::vector<std::string>& args);
+int RunTcgLogCommand(CommandContext& context, const std::vector<std::string>& args);
+
+}  // namespace qorvex::host

@@ -1,0 +1,166 @@
+// The reference host's services: an allocator, a tracer and a service locator that a zef host
+// hands to a module. qorvex-host uses them to run the module; the tests use them as the host
+// double, so each can be told to refuse, and each counts what the module did with it.
+//
+// The objects are owned by whoever created them (a test fixture, the CLI): Release never
+// deletes, and RefCount() lets a test check that the module gave back every reference it took.
+//
+// Threading: every operation may be called from any thread at once (one mutex per object).
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "zef/object.h"
+
+namespace qorvex::host {
+
+// Reference counting and QueryInterface for a host object implementing interface I.
+template <class I, zef::InterfaceId Iid>
+class HostObject : public I {
+public:
+    std::uint32_t AddRef() override { return ++m_refs; }
+    std::uint32_t Release() override { return --m_refs; }
+    zef::ResultCode QueryInterface(zef::InterfaceId iid, void** out) override {
+        if (iid == zef::kIidObject || iid == Iid) {
+            *out = static_cast<I*>(this);
+            AddRef();
+            return 0;
+        }
+        *out = nullptr;
+        return static_cast<zef::ResultCode>(0x80000001u);
+    }
+    // References held by others than the creator (the creator's own one is not counted).
+    std::uint32_t RefCount() const { return m_refs.load() - 1; }
+
+protected:
+    ~HostObject() = default;
+
+private:
+    std::atomic<std::uint32_t> m_refs{1};
+};
+
+// A counting allocator on the C heap that can refuse: all requests, or every request after
+// the first n granted ones.
+class CountingAllocator final : public HostObject<zef::IAllocator, zef::kIidAllocator> {
+public:
+    CountingAllocator() = default;
+    CountingAllocator(const CountingAllocator&) = delete;
+    CountingAllocator& operator=(const CountingAllocator&) = delete;
+    ~CountingAllocator();
+
+    void* Alloc(std::uint64_t size) override;
+    void* Realloc(void* block, std::uint64_t size) override;
+    void Free(void* block) override;
+
+    void RefuseAll(bool refuse);
+    // Grants n more requests, then refuses; a negative n grants all.
+    void RefuseAfter(std::int64_t n);
+
+    std::uint64_t Allocations() const;
+    std::uint64_t Frees() const;
+    std::uint64_t Refusals() const;
+    std::size_t LiveBlocks() const;
+    std::uint64_t LiveBytes() const;
+    // Frees of blocks this allocator never gave (or gave back already).
+    std::uint64_t BadFrees() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::map<void*, std::uint64_t> m_live;
+    std::uint64_t m_allocations = 0;
+    std::uint64_t m_frees = 0;
+    std::uint64_t m_refusals = 0;
+    std::uint64_t m_badFrees = 0;
+    std::uint64_t m_liveBytes = 0;
+    bool m_refuseAll = false;
+    std::int64_t m_grantsLeft = -1;
+};
+
+// A tracer that keeps the records it receives with their levels.
+class CapturingTracer final : public HostObject<zef::ITracer, zef::kIidTracer> {
+public:
+    struct Record {
+        std::uint32_t level;
+        std::string text;
+    };
+
+    CapturingTracer() = default;
+    CapturingTracer(const CapturingTracer&) = delete;
+    CapturingTracer& operator=(const CapturingTracer&) = delete;
+    ~CapturingTracer();
+
+    std::uint32_t AcquireRecordBuffer(std::uint32_t level, char** buffer,
+                                      std::uint64_t size) override;
+    std::uint32_t SubmitRecord(char* buffer, std::uint64_t length) override;
+
+    // Records above this level are refused (the host's verbosity); default: none refused.
+    void SetMaxLevel(std::uint32_t level);
+    void RefuseRecords(bool refuse);
+    void RefuseGrowth(bool refuse);
+    // Also hand every submitted record to sink (e.g. print it), in submission order.
+    void SetSink(std::function<void(const Record&)> sink);
+
+    std::vector<Record> Records() const;
+    void Clear();
+    std::uint64_t AcquireCalls() const;
+    std::uint64_t GrowthCalls() const;
+    // Buffers granted and not yet submitted (a writer that never closed its record).
+    std::size_t OpenBuffers() const;
+
+private:
+    mutable std::mutex m_mutex;
+    struct OpenBuffer {
+        std::uint32_t level;
+        std::uint64_t size;
+    };
+    std::map<char*, OpenBuffer> m_open;  // granted buffers not yet submitted
+    std::vector<Record> m_records;
+    std::function<void(const Record&)> m_sink;
+    std::uint32_t m_maxLevel = 0xFFFFFFFFu;
+    bool m_refuseRecords = false;
+    bool m_refuseGrowth = false;
+    std::uint64_t m_acquireCalls = 0;
+    std::uint64_t m_growthCalls = 0;
+};
+
+// A service locator that hands out the allocator and the tracer, or refuses either with a
+// chosen code.
+class ServiceLocator final : public HostObject<zef::IServiceLocator, 0xFFFFFFFFu> {
+public:
+    ServiceLocator(zef::IAllocator* allocator, zef::ITracer* tracer)
+        : m_allocator(allocator), m_tracer(tracer) {}
+    ServiceLocator(const ServiceLocator&) = delete;
+    ServiceLocator& operator=(const ServiceLocator&) = delete;
+
+    zef::ResultCode GetInterface(zef::InterfaceId iid, std::uint32_t reserved,
+                                 void** out) override;
+
+    // Refuses iid with code (negative) from now on; Accept undoes it.
+    void Refuse(zef::InterfaceId iid, zef::ResultCode code);
+    void Accept(zef::InterfaceId iid);
+    std::uint64_t Requests(zef::InterfaceId iid) const;
+
+private:
+    mutable std::mutex m_mutex;
+    zef::IAllocator* m_allocator;
+    zef::ITracer* m_tracer;
+    std::map<zef::InterfaceId, zef::ResultCode> m_refused;
+    std::map<zef::InterfaceId, std::uint64_t> m_requests;
+};
+
+// The three services wired together, as a test fixture or the CLI uses them.
+struct HostServicesBundle {
+    CountingAllocator allocator;
+    CapturingTracer tracer;
+    ServiceLocator locator{&allocator, &tracer};
+};
+
+}  // namespace qorvex::host

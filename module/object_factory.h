@@ -1,0 +1,90 @@
+// ObjectFactory: the class factory of one class of the module, handed to the host by the
+// export (for the registry class) and by the registry object (for the component classes).
+//
+// A factory keeps no host reference: it counts itself in ModuleObjectCount and in its own
+// per-class instance tracker, and lives in the global allocation, because the host allocator is
+// only known once the host calls CreateInstance with a locator.
+//
+// Threading: any thread; the reference count is atomic and CreateInstance keeps no state.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <new>
+
+#include "zef/object.h"
+#include "zef/result_code.h"
+#include "zef/rtl/component_object.h"
+#include "zef/rtl/error_handling/exception.h"
+
+namespace qorvex {
+
+// Creates one object of a class with the host's locator and hands out its interface iid:
+// writes *out and returns the query's result, or returns the creation's code without writing
+// *out. An object whose query fails is destroyed before the call returns.
+using CreateObjectFn = zef::ResultCode (*)(zef::IServiceLocator* locator, zef::InterfaceId iid,
+                                           void** out);
+
+template <CreateObjectFn CreateObject>
+class ObjectFactory final : private zef::ModuleLock,
+                            private zef::InstanceTracker<ObjectFactory<CreateObject>>,
+                            public zef::IObjectFactory {
+public:
+    // Allocates a factory with the global allocation. Any failure is reported through the
+    // locator's tracer (when there is one) and returned; *out is then not written.
+    static zef::ResultCode New(zef::IServiceLocator* locator, ObjectFactory** out) noexcept {
+        try {
+            *out = new ObjectFactory();
+            return zef::rc::kOk;
+        } catch (...) {
+            return zef::HandleConstructionException(locator);
+        }
+    }
+
+    std::uint32_t AddRef() override { return m_refs.fetch_add(1, std::memory_order_relaxed) + 1; }
+
+    std::uint32_t Release() override {
+        const std::uint32_t count = m_refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
+        if (count == 0) delete this;
+        return count;
+    }
+
+    zef::ResultCode QueryInterface(zef::InterfaceId iid, void** out) override {
+        if (out == nullptr) return zef::rc::kInvalidArgument;
+        if (iid == zef::kIidObject || iid == zef::kIidObjectFactory) {
+            *out = static_cast<zef::IObjectFactory*>(this);
+            AddRef();
+            return zef::rc::kOk;
+        }
+        *out = nullptr;
+        return zef::rc::kNoInterface;
+    }
+
+    zef::ResultCode CreateInstance(zef::IServiceLocator* locator, zef::InterfaceId iid,
+                                   void** out) override {
+        // A host that breaks the calling contract gets an answer, not a crash: there is no one
+        // to ask for host services without a locator and nowhere to put the object without out.
+        if (locator == nullptr || out == nullptr) return zef::rc::kInvalidArgument;
+        return CreateObject(locator, iid, out);
+    }
+
+private:
+    ObjectFactory() noexcept = default;
+    ~ObjectFactory() = default;
+
+    std::atomic<std::uint32_t> m_refs{1};
+};
+
+// Creates the factory of a class and hands it out as IObjectFactory: the query's result, or the
+// factory creation's code without writing *out.
+template <CreateObjectFn CreateObject>
+zef::ResultCode ServeObjectFactory(zef::IServiceLocator* locator, void** out) noexcept {
+    ObjectFactory<CreateObject>* factory = nullptr;
+    const zef::ResultCode created = ObjectFactory<CreateObject>::New(locator, &factory);
+    if (factory == nullptr) return created;
+    const zef::ResultCode queried = factory->QueryInterface(zef::kIidObjectFactory, out);
+    factory->Release();
+    return queried;
+}
+
+}  // namespace qorvex

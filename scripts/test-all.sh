@@ -1,0 +1,188 @@
+#!/usr/bin/env bash
+# Builds and tests every configuration, one step after another, and stops at the first step
+# that fails. Run from anywhere; as root on a fresh Debian 12 it first installs what is missing.
+#
+#   default   Linux build on the simulated machine, all tests
+#   asan      the same under AddressSanitizer (leak checks on) and UBSan
+#   windows   mingw-w64 cross build; the Windows tests run under Wine, without a display
+#   fuzz      every libFuzzer target, each for a bounded time
+#   bench     one short pass of every benchmark, so that none of them rots
+#   tsan      ThreadSanitizer build and tests (only when named)
+#
+# Usage: scripts/test-all.sh [stage...]     stages default asan windows fuzz bench when none given
+# Environment: QORVEX_SHARED_DIR  the shared sample folder (default: ../shared beside the repo)
+#              QORVEX_FUZZ_SECONDS  how long each fuzz target runs (default 60)
+set -uo pipefail
+exec </dev/null
+
+cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
+readonly ROOT=$PWD
+readonly JOBS=2
+readonly FUZZ_SECONDS=${QORVEX_FUZZ_SECONDS:-60}
+readonly SANITIZER_ENV=(ASAN_OPTIONS=detect_leaks=1
+                        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
+readonly WINEPREFIX_DIR=$ROOT/build/windows/wineprefix
+
+configure_args=()
+if [[ -n ${QORVEX_SHARED_DIR:-} ]]; then
+    configure_args+=("-DQORVEX_SHARED_DIR=$QORVEX_SHARED_DIR")
+fi
+
+passed=0
+failed=0
+skipped=0
+results=()
+readonly STARTED=$SECONDS
+
+summary() {
+    echo
+    echo "==== summary ($((SECONDS - STARTED)) s in all)"
+    printf '%s\n' "${results[@]}"
+    if ((skipped > 0)); then
+        echo "$passed passed, $failed failed, $skipped skipped"
+    else
+        echo "$passed passed, $failed failed"
+    fi
+}
+
+# A wineserver left behind would keep CI waiting for its output to close.
+stop_wineserver() {
+    if [[ -d $WINEPREFIX_DIR ]] && command -v wineserver >/dev/null; then
+        WINEPREFIX=$WINEPREFIX_DIR wineserver -k >/dev/null 2>&1 || true
+    fi
+}
+trap stop_wineserver EXIT
+
+# step NAME COMMAND...: runs one step and records it; the first failure ends the run.
+step() {
+    local name=$1
+    shift
+    echo
+    echo "==== $name"
+    local began=$SECONDS status=0
+    "$@" || status=$?
+    local took=$((SECONDS - began))
+    if ((status == 0)); then
+        results+=("  ok    $name (${took} s)")
+        passed=$((passed + 1))
+        return 0
+    fi
+    results+=("  FAIL  $name (${took} s, exit code $status)")
+    failed=$((failed + 1))
+    echo
+    echo "test-all: step '$name' failed with exit code $status; its output is above. Stopping." >&2
+    summary
+    exit 1
+}
+
+skip() {
+    echo
+    echo "==== $1: skipped ($2)"
+    results+=("  skip  $1 ($2)")
+    skipped=$((skipped + 1))
+}
+
+configure() { cmake --preset "$1" "${configure_args[@]}"; }
+build() { cmake --build --preset "$1" --parallel "$JOBS"; }
+
+# configure_build_test PRESET WRAPPER...: the wrapper (env with variables) prefixes each command.
+configure_build_test() {
+    local preset=$1
+    shift
+    step "$preset: configure" "$@" cmake --preset "$preset" "${configure_args[@]}"
+    step "$preset: build" "$@" cmake --build --preset "$preset" --parallel "$JOBS"
+    step "$preset: test" "$@" ctest --preset "$preset" --parallel "$JOBS" --timeout 600 \
+        --no-tests=error
+}
+
+stage_default() { configure_build_test default env; }
+stage_asan() { configure_build_test asan env "${SANITIZER_ENV[@]}"; }
+stage_tsan() { configure_build_test tsan env TSAN_OPTIONS=halt_on_error=1; }
+stage_windows() {
+    configure_build_test windows env -u DISPLAY -u WAYLAND_DISPLAY WINEDEBUG=-all
+    stop_wineserver
+}
+
+# Runs one libFuzzer target: new inputs go to a scratch corpus in the build folder, seeds come
+# from a corpus folder next to the target or in the source tree when there is one.
+run_fuzzer() {
+    local target=$1 name
+    name=$(basename "$target")
+    local work=$ROOT/build/fuzz/corpus-run/$name
+    mkdir -p "$work/corpus" "$work/artifacts"
+    local dirs=("$work/corpus") seed
+    for seed in "$target.corpus" "${target}_corpus" "$(dirname "$target")/corpus/$name" \
+        "$ROOT/fuzz/corpus/$name" "$ROOT/fuzz/${name}_corpus"; do
+        [[ -d $seed ]] && dirs+=("$seed")
+    done
+    echo "$name: ${FUZZ_SECONDS} s, corpora: ${dirs[*]}"
+    local status=0
+    env "${SANITIZER_ENV[@]}" "$target" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 \
+        -print_final_stats=1 -artifact_prefix="$work/artifacts/" "${dirs[@]}" \
+        >"$work/log.txt" 2>&1 || status=$?
+    if ((status != 0)); then
+        tail -n 80 "$work/log.txt"
+        echo "$name failed (exit code $status); full log: $work/log.txt; inputs: $work/artifacts/"
+        return "$status"
+    fi
+    grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$work/log.txt"
+}
+
+stage_fuzz() {
+    step "fuzz: configure" configure fuzz
+    step "fuzz: build" build fuzz
+    local targets=()
+    mapfile -t targets < <(find "$ROOT/build/fuzz/fuzz" -maxdepth 1 -type f -perm -u+x \
+        ! -name '*.so' 2>/dev/null | sort)
+    if ((${#targets[@]} == 0)); then
+        skip "fuzz: run" "no fuzz target in build/fuzz/fuzz"
+        return
+    fi
+    local target
+    for target in "${targets[@]}"; do
+        step "fuzz: run $(basename "$target")" run_fuzzer "$target"
+    done
+}
+
+run_benchmarks() {
+    local bench
+    for bench in "$@"; do
+        echo "-- $(basename "$bench")"
+        "$bench" --benchmark_min_time=0.01 || return
+    done
+}
+
+stage_bench() {
+    if [[ ! -f $ROOT/build/default/build.ninja ]]; then
+        step "default: configure" configure default
+    fi
+    step "bench: build" build default
+    local benches=()
+    mapfile -t benches < <(find "$ROOT/build/default/bench" -maxdepth 1 -type f -perm -u+x \
+        2>/dev/null | sort)
+    if ((${#benches[@]} == 0)); then
+        skip "bench: smoke run" "no benchmark in build/default/bench"
+        return
+    fi
+    step "bench: smoke run" run_benchmarks "${benches[@]}"
+}
+
+stages=("$@")
+if ((${#stages[@]} == 0)); then
+    stages=(default asan windows fuzz bench)
+fi
+for stage in "${stages[@]}"; do
+    case $stage in
+        default | asan | tsan | windows | fuzz | bench) ;;
+        *)
+            echo "test-all: unknown stage '$stage' (default asan tsan windows fuzz bench)" >&2
+            exit 2
+            ;;
+    esac
+done
+
+step "install dependencies" scripts/install-deps.sh
+for stage in "${stages[@]}"; do
+    "stage_$stage"
+done
+summary
