@@ -22,8 +22,9 @@ int RunChainCommand(CommandContext& context, const std::vector<std::string>& arg
                 zef::ClassId classId;
                 zef::InterfaceId iid;
             };
-            for (const Component& component : {Component{kClassTcgLogProvider, kIidTcgLogProvider},
-                                               Component{kClassAppRemediation, kIidAppRemediation}}) {
+            for (const Component& component :
+                 {Component{kClassTcgLogProvider, kIidTcgLogProvider},
+                  Component{kClassAppRemediation, kIidAppRemediation}}) {
                 ObjectRef<zef::IObject> object;
                 CreateFromRegistry(context, registry.get(), component.classId, component.iid,
                                    object.put(), &steps);

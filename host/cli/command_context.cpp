@@ -79,8 +79,8 @@ zef::ResultCode CreateFromRegistry(CommandContext& context, zef::IObjectFactoryP
     return code;
 }
 
-zef::ResultCode CreateComponent(CommandContext& context, zef::ClassId classId,
-                                zef::InterfaceId iid, void** out, std::vector<ChainStep>* steps) {
+zef::ResultCode CreateComponent(CommandContext& context, zef::ClassId classId, zef::InterfaceId iid,
+                                void** out, std::vector<ChainStep>* steps) {
     ObjectRef<zef::IObjectFactoryProvider> registry;
     const zef::ResultCode code = OpenRegistry(context, registry, steps);
     if (code < 0) return code;

@@ -26,9 +26,9 @@ constexpr zef::InterfaceId kIidAppRemediation = 0xd8d1855fu;
 
 // Exit codes of qorvex-host.
 constexpr int kExitSuccess = 0;
-constexpr int kExitCannotRun = 1;     // the module or the machine could not be loaded
-constexpr int kExitUsage = 2;         // unknown option or command, missing argument
-constexpr int kExitStepFailed = 3;    // the module answered a step with a failure code
+constexpr int kExitCannotRun = 1;   // the module or the machine could not be loaded
+constexpr int kExitUsage = 2;       // unknown option or command, missing argument
+constexpr int kExitStepFailed = 3;  // the module answered a step with a failure code
 
 // Everything a command needs. The module is loaded and the host services outlive every object
 // the command creates; locator is the service locator handed to every module call.
@@ -84,7 +84,8 @@ private:
 
 // The registry object of the module: zefGetObjectFactory(0xfb252268), then CreateInstance with
 // IObjectFactoryProvider's id on that factory. Each call is appended to steps when given.
-zef::ResultCode OpenRegistry(CommandContext& context, ObjectRef<zef::IObjectFactoryProvider>& registry,
+zef::ResultCode OpenRegistry(CommandContext& context,
+                             ObjectRef<zef::IObjectFactoryProvider>& registry,
                              std::vector<ChainStep>* steps = nullptr);
 
 // A component from an open registry: GetObjectFactory(classId), then CreateInstance(iid) on the
@@ -97,9 +98,8 @@ zef::ResultCode CreateFromRegistry(CommandContext& context, zef::IObjectFactoryP
 // holds one reference to interface iid of the new component, which the caller releases; the
 // registry and the factories are released before return. The result is the code of the first
 // step that failed, or of the last step.
-zef::ResultCode CreateComponent(CommandContext& context, zef::ClassId classId,
-                                zef::InterfaceId iid, void** out,
-                                std::vector<ChainStep>* steps = nullptr);
+zef::ResultCode CreateComponent(CommandContext& context, zef::ClassId classId, zef::InterfaceId iid,
+                                void** out, std::vector<ChainStep>* steps = nullptr);
 
 // Asks zefCanUnloadModule and unloads the module only when it answers 0; returns its answer.
 zef::ResultCode UnloadModuleIfIdle(CommandContext& context);

@@ -159,7 +159,7 @@ std::string LoadMachine(const Options& options) {
 #endif
     if (directory.empty()) return {};
     std::string error = winsim::LoadMachineDirectory(directory);
-    if (!error.empty()) return "cannot load the machine in " + directory + ": " + error;
+    if (!error.empty()) return "cannot load the machine: " + error;
     return {};
 }
 #endif
@@ -197,10 +197,11 @@ int Run(int argc, char** argv) {
         return kExitCannotRun;
     }
 
-    CommandContext context{*module, services, &services.locator, options.json, std::cout,
-                           std::cerr};
+    CommandContext context{*module,      services,  &services.locator,
+                           options.json, std::cout, std::cerr};
     int exitCode = options.command == "tcg-log" ? RunTcgLogCommand(context, options.commandArgs)
                                                 : RunChainCommand(context, options.commandArgs);
+    if (exitCode == kExitUsage) std::cerr << '\n' << kUsage;
 
     if (module->IsLoaded()) {
         const zef::ResultCode canUnload = UnloadModuleIfIdle(context);
@@ -222,4 +223,6 @@ int Run(int argc, char** argv) {
 }  // namespace
 }  // namespace qorvex::host
 
-int main(int argc, char** argv) { return qorvex::host::Run(argc, argv); }
+int main(int argc, char** argv) {
+    return qorvex::host::Run(argc, argv);
+}

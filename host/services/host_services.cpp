@@ -2,6 +2,12 @@
 
 #include <cstdlib>
 #include <cstring>
+#if defined(_WIN32)
+#include <malloc.h>
+#endif
+#if defined(_WIN32)
+#include <malloc.h>
+#endif
 
 namespace qorvex::host {
 
@@ -12,12 +18,25 @@ constexpr std::size_t kAlignment = 16;
 void* AlignedBlock(std::uint64_t size) {
     // aligned_alloc wants a multiple of the alignment; zero-size requests get a real block.
     const std::uint64_t rounded = (size + kAlignment - 1) / kAlignment * kAlignment;
+#if defined(_WIN32)
+    // The Windows C runtime has no aligned_alloc; its aligned blocks need _aligned_free.
+    return _aligned_malloc(rounded == 0 ? kAlignment : rounded, kAlignment);
+#else
     return std::aligned_alloc(kAlignment, rounded == 0 ? kAlignment : rounded);
+#endif
+}
+
+void FreeAlignedBlock(void* block) {
+#if defined(_WIN32)
+    _aligned_free(block);
+#else
+    std::free(block);
+#endif
 }
 }  // namespace
 
 CountingAllocator::~CountingAllocator() {
-    for (auto& [block, size] : m_live) std::free(block);
+    for (auto& [block, size] : m_live) FreeAlignedBlock(block);
 }
 
 void* CountingAllocator::Alloc(std::uint64_t size) {
@@ -62,7 +81,7 @@ void CountingAllocator::Free(void* block) {
     m_liveBytes -= it->second;
     m_live.erase(it);
     ++m_frees;
-    std::free(block);
+    FreeAlignedBlock(block);
 }
 
 void CountingAllocator::RefuseAll(bool refuse) {

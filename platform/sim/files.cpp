@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr win::DWORD kErrorNoAccess = 998;  // an invalid user buffer
 constexpr win::DWORD kGenericAll = 0x10000000;
 constexpr win::DWORD kFileReadData = 0x0001;
 constexpr win::DWORD kReadAccessMask = win::GENERIC_READ | kGenericAll | kFileReadData;
@@ -41,7 +40,8 @@ HRESULT SHGetKnownFolderPath(REFKNOWNFOLDERID id, DWORD flags, HANDLE token, PWS
     };
     if (path == nullptr) return finish(E_INVALIDARG);
     *path = nullptr;
-    if (auto error = TakeFault(m, "SHGetKnownFolderPath")) return finish(static_cast<HRESULT>(*error));
+    if (auto error = TakeFault(m, "SHGetKnownFolderPath"))
+        return finish(static_cast<HRESULT>(*error));
     auto it = std::find_if(m.state.knownFolders.begin(), m.state.knownFolders.end(),
                            [&](const KnownFolder& f) { return f.id == id; });
     if (it == m.state.knownFolders.end()) return finish(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
@@ -106,7 +106,8 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD shareMode, void* security, 
         }
         auto parent = ParentPath(*canonical);
         const bool parentExists = parent && m.state.directories.count(Fold(*parent)) != 0;
-        return finish(INVALID_HANDLE_VALUE, parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+        return finish(INVALID_HANDLE_VALUE,
+                      parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
     }
     const std::uintptr_t value = m.nextHandle;
     m.nextHandle += 4;
@@ -154,9 +155,10 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overla
     if (overlapped != nullptr || read == nullptr) return finish(false, ERROR_INVALID_PARAMETER);
     OpenFile& open = it->second;
     if ((open.access & kReadAccessMask) == 0) return finish(false, ERROR_ACCESS_DENIED);
-    if (buffer == nullptr && toRead != 0) return finish(false, kErrorNoAccess);
+    if (buffer == nullptr && toRead != 0) return finish(false, ERROR_NOACCESS);
     const File& contents = *open.file;
-    const std::uint64_t available = open.position < contents.size ? contents.size - open.position : 0;
+    const std::uint64_t available =
+        open.position < contents.size ? contents.size - open.position : 0;
     const auto count = static_cast<DWORD>(std::min<std::uint64_t>(toRead, available));
     auto* out = static_cast<std::uint8_t*>(buffer);
     for (DWORD copied = 0; copied < count;) {

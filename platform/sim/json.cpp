@@ -13,12 +13,18 @@ const Value* Value::Find(std::string_view key) const {
 
 const char* KindName(Value::Kind kind) {
     switch (kind) {
-    case Value::Kind::Null: return "null";
-    case Value::Kind::Bool: return "a boolean";
-    case Value::Kind::Number: return "a number";
-    case Value::Kind::String: return "a string";
-    case Value::Kind::Array: return "an array";
-    case Value::Kind::Object: return "an object";
+        case Value::Kind::Null:
+            return "null";
+        case Value::Kind::Bool:
+            return "a boolean";
+        case Value::Kind::Number:
+            return "a number";
+        case Value::Kind::String:
+            return "a string";
+        case Value::Kind::Array:
+            return "an array";
+        case Value::Kind::Object:
+            return "an object";
     }
     return "a value";
 }
@@ -71,7 +77,8 @@ private:
     static std::string Describe(char c) {
         if (c == '\0') return "end of file";
         if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F)
-            return "byte 0x" + std::string(1, "0123456789abcdef"[(static_cast<unsigned char>(c) >> 4)]) +
+            return "byte 0x" +
+                   std::string(1, "0123456789abcdef"[(static_cast<unsigned char>(c) >> 4)]) +
                    std::string(1, "0123456789abcdef"[static_cast<unsigned char>(c) & 0xF]);
         return std::string("'") + c + "'";
     }
@@ -120,7 +127,8 @@ private:
         }
         for (;;) {
             SkipSpace();
-            if (Peek() != '"') return Fail("expected a member name in double quotes, found " + Describe(Peek()));
+            if (Peek() != '"')
+                return Fail("expected a member name in double quotes, found " + Describe(Peek()));
             const std::size_t keyPos = m_pos;
             std::string key;
             if (!ParseString(key)) return false;
@@ -129,12 +137,13 @@ private:
                 return Fail("duplicate member name \"" + key + "\"");
             }
             SkipSpace();
-            if (Peek() != ':') return Fail("expected ':' after member name, found " + Describe(Peek()));
+            if (Peek() != ':')
+                return Fail("expected ':' after member name, found " + Describe(Peek()));
             ++m_pos;
             SkipSpace();
             Value value;
             if (!ParseValue(value, depth + 1)) return false;
-            out.members.emplace_back(std::move(key), std::move(value));
+            out.members.push_back(Member{std::move(key), std::move(value)});
             SkipSpace();
             if (Peek() == ',') {
                 ++m_pos;
@@ -231,33 +240,50 @@ private:
             const char e = Peek();
             ++m_pos;
             switch (e) {
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
-            case '/': out += '/'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'u': {
-                std::uint32_t cp = 0;
-                if (!Hex4(cp)) return false;
-                if (cp >= 0xD800 && cp <= 0xDBFF) {
-                    std::uint32_t low = 0;
-                    if (!Literal("\\u")) return Fail("high surrogate escape without its low surrogate");
-                    if (!Hex4(low)) return false;
-                    if (low < 0xDC00 || low > 0xDFFF)
-                        return Fail("high surrogate escape without its low surrogate");
-                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-                    return Fail("low surrogate escape without a high surrogate");
+                case '"':
+                    out += '"';
+                    break;
+                case '\\':
+                    out += '\\';
+                    break;
+                case '/':
+                    out += '/';
+                    break;
+                case 'b':
+                    out += '\b';
+                    break;
+                case 'f':
+                    out += '\f';
+                    break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
+                case 'u': {
+                    std::uint32_t cp = 0;
+                    if (!Hex4(cp)) return false;
+                    if (cp >= 0xD800 && cp <= 0xDBFF) {
+                        std::uint32_t low = 0;
+                        if (!Literal("\\u"))
+                            return Fail("high surrogate escape without its low surrogate");
+                        if (!Hex4(low)) return false;
+                        if (low < 0xDC00 || low > 0xDFFF)
+                            return Fail("high surrogate escape without its low surrogate");
+                        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                    } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+                        return Fail("low surrogate escape without a high surrogate");
+                    }
+                    AppendUtf8(out, cp);
+                    break;
                 }
-                AppendUtf8(out, cp);
-                break;
-            }
-            default:
-                --m_pos;
-                return Fail("invalid escape " + Describe(e) + " in string");
+                default:
+                    --m_pos;
+                    return Fail("invalid escape " + Describe(e) + " in string");
             }
         }
     }

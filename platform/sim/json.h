@@ -6,10 +6,11 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace winsim::detail::json {
+
+struct Member;
 
 struct Value {
     enum class Kind { Null, Bool, Number, String, Array, Object };
@@ -17,11 +18,16 @@ struct Value {
     bool boolean = false;
     std::string text;  // String: the UTF-8 contents; Number: the literal as written
     std::vector<Value> items;
-    std::vector<std::pair<std::string, Value>> members;  // in file order, keys unique
+    std::vector<Member> members;  // in file order, names unique
     std::size_t line = 0;
     std::size_t column = 0;
 
     const Value* Find(std::string_view key) const;
+};
+
+struct Member {
+    std::string name;
+    Value value;
 };
 
 const char* KindName(Value::Kind kind);

@@ -12,7 +12,6 @@ thread_local win::DWORD t_lastError = 0;
 char g_processHeap;
 
 constexpr std::align_val_t kHeapAlignment{16};
-constexpr win::DWORD kHeapZeroMemory = 0x00000008;
 
 }  // namespace
 
@@ -20,16 +19,21 @@ namespace win {
 
 using namespace winsim::detail;
 
-DWORD GetLastError() { return t_lastError; }
+DWORD GetLastError() {
+    return t_lastError;
+}
 
-void SetLastError(DWORD error) { t_lastError = error; }
+void SetLastError(DWORD error) {
+    t_lastError = error;
+}
 
 HANDLE GetProcessHeap() {
     Machine& m = TheMachine();
     std::lock_guard guard(m.lock);
     if (auto error = TakeFault(m, "GetProcessHeap")) {
         SetLastError(*error);
-        if (m.journalHeap) Record(m, "GetProcessHeap", "", "null (error " + std::to_string(*error) + ")");
+        if (m.journalHeap)
+            Record(m, "GetProcessHeap", "", "null (error " + std::to_string(*error) + ")");
         return nullptr;
     }
     if (m.journalHeap) Record(m, "GetProcessHeap", "", Pointer(&g_processHeap));
@@ -56,7 +60,7 @@ LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
     // A zero-byte request still gets a distinct block, as on Windows.
     void* block = ::operator new(bytes == 0 ? 1 : bytes, kHeapAlignment, std::nothrow);
     if (block == nullptr) return fail("out of memory", ERROR_NOT_ENOUGH_MEMORY);
-    if (flags & kHeapZeroMemory) std::memset(block, 0, bytes);
+    if (flags & HEAP_ZERO_MEMORY) std::memset(block, 0, bytes);
     m.heap.blocks.emplace(block, bytes);
     auto& stats = m.heap.stats;
     ++stats.allocations;

@@ -10,9 +10,9 @@ namespace {
 // Every call that can be made to fail. Calls whose failure Windows does not report (towlower,
 // CoTaskMemFree, the last-error pair) are not in it.
 constexpr std::string_view kInjectableCalls[] = {
-    "GetProcessHeap", "HeapAlloc",   "HeapFree",   "DisableThreadLibraryCalls",
-    "mbrtowc",        "wcrtomb_s",   "RegGetValueW", "SHGetKnownFolderPath",
-    "CreateFileW",    "GetFileSize", "ReadFile",   "CloseHandle",
+    "GetProcessHeap",   "HeapAlloc",   "HeapFree",     "DisableThreadLibraryCalls",
+    "mbrtowc",          "wcrtomb_s",   "RegGetValueW", "SHGetKnownFolderPath",
+    "CreateFileW",      "GetFileSize", "ReadFile",     "CloseHandle",
     "StringCchPrintfW",
 };
 
@@ -42,20 +42,20 @@ std::optional<std::uint32_t> TakeFault(Machine& machine, std::string_view call) 
     Fault& fault = it->second;
     const std::uint32_t error = fault.error;
     switch (fault.mode) {
-    case FaultMode::Always:
-        return error;
-    case FaultMode::Once:
-        machine.faults.erase(it);
-        machine.anyFault = !machine.faults.empty();
-        return error;
-    case FaultMode::Nth:
-        if (fault.remaining > 1) {
-            --fault.remaining;
-            return std::nullopt;
-        }
-        machine.faults.erase(it);
-        machine.anyFault = !machine.faults.empty();
-        return error;
+        case FaultMode::Always:
+            return error;
+        case FaultMode::Once:
+            machine.faults.erase(it);
+            machine.anyFault = !machine.faults.empty();
+            return error;
+        case FaultMode::Nth:
+            if (fault.remaining > 1) {
+                --fault.remaining;
+                return std::nullopt;
+            }
+            machine.faults.erase(it);
+            machine.anyFault = !machine.faults.empty();
+            return error;
     }
     return std::nullopt;
 }
@@ -70,7 +70,9 @@ std::string Quote(const char16_t* text) {
     return Quote(std::u16string_view(text));
 }
 
-std::string Quote(std::u16string_view text) { return "\"" + ToUtf8(text) + "\""; }
+std::string Quote(std::u16string_view text) {
+    return "\"" + ToUtf8(text) + "\"";
+}
 
 std::string Hex(std::uint64_t value) {
     char buffer[32];
@@ -110,8 +112,10 @@ std::optional<std::u16string> CanonicalPath(std::u16string_view path) {
     if (path.substr(0, 4) == u"\\\\?\\" || path.substr(0, 4) == u"\\??\\") path.remove_prefix(4);
     if (path.size() < 2 || path[1] != u':') return std::nullopt;
     const char16_t drive = path[0];
-    if (!((drive >= u'A' && drive <= u'Z') || (drive >= u'a' && drive <= u'z'))) return std::nullopt;
-    if (path.size() > 2 && path[2] != u'\\' && path[2] != u'/') return std::nullopt;  // drive-relative
+    if (!((drive >= u'A' && drive <= u'Z') || (drive >= u'a' && drive <= u'z')))
+        return std::nullopt;
+    if (path.size() > 2 && path[2] != u'\\' && path[2] != u'/')
+        return std::nullopt;  // drive-relative
 
     std::vector<std::u16string_view> parts;
     std::size_t pos = 2;
@@ -288,8 +292,12 @@ void Reset() {
     m.heap.limit = kDefaultHeapLimit;
 }
 
-ScopedMachine::ScopedMachine() { Reset(); }
-ScopedMachine::~ScopedMachine() { Reset(); }
+ScopedMachine::ScopedMachine() {
+    Reset();
+}
+ScopedMachine::~ScopedMachine() {
+    Reset();
+}
 
 namespace {
 
@@ -314,7 +322,7 @@ void SetRegistryDword(std::u16string_view subKey, std::u16string_view valueName,
 void SetRegistryString(std::u16string_view subKey, std::u16string_view valueName,
                        std::u16string_view value) {
     RegistryValue v;
-    v.type = 1;  // REG_SZ
+    v.type = win::REG_SZ;
     v.text = value;
     SetRegistryValue(subKey, valueName, std::move(v));
 }
@@ -362,7 +370,9 @@ void SetWindowsDirectory(std::u16string_view path) {
     SetKnownFolder(win::FOLDERID_Windows, path);
 }
 
-void SetWindowsDirectory(const std::string& path) { SetWindowsDirectory(ToUtf16(path)); }
+void SetWindowsDirectory(const std::string& path) {
+    SetWindowsDirectory(ToUtf16(path));
+}
 
 std::u16string GetWindowsDirectory() {
     Machine& m = TheMachine();
@@ -395,7 +405,9 @@ void PutDirectory(std::u16string_view path) {
     AddDirectoryTree(m.state, *canonical);
 }
 
-void PutDirectory(const std::string& path) { PutDirectory(ToUtf16(path)); }
+void PutDirectory(const std::string& path) {
+    PutDirectory(ToUtf16(path));
+}
 
 bool RemoveFile(std::u16string_view path) {
     auto canonical = CanonicalPath(path);
@@ -405,7 +417,9 @@ bool RemoveFile(std::u16string_view path) {
     return m.state.files.erase(Fold(*canonical)) != 0;
 }
 
-bool RemoveFile(const std::string& path) { return RemoveFile(ToUtf16(path)); }
+bool RemoveFile(const std::string& path) {
+    return RemoveFile(ToUtf16(path));
+}
 
 bool FileExists(std::u16string_view path) {
     auto canonical = CanonicalPath(path);
@@ -415,7 +429,9 @@ bool FileExists(std::u16string_view path) {
     return m.state.files.count(Fold(*canonical)) != 0;
 }
 
-bool FileExists(const std::string& path) { return FileExists(ToUtf16(path)); }
+bool FileExists(const std::string& path) {
+    return FileExists(ToUtf16(path));
+}
 
 bool DirectoryExists(std::u16string_view path) {
     auto canonical = CanonicalPath(path);
@@ -436,7 +452,8 @@ std::size_t OpenHandleCount() {
 void InjectFault(std::string_view call, FaultMode mode, std::uint32_t n, std::uint32_t error) {
     bool known = false;
     for (auto name : kInjectableCalls) known = known || name == call;
-    if (!known) throw std::invalid_argument("winsim: no injectable call named " + std::string(call));
+    if (!known)
+        throw std::invalid_argument("winsim: no injectable call named " + std::string(call));
     if (mode == FaultMode::Nth && n == 0)
         throw std::invalid_argument("winsim: FaultMode::Nth counts from 1");
     Machine& m = TheMachine();
@@ -474,7 +491,9 @@ ScopedFault::ScopedFault(std::string_view call, FaultMode mode, std::uint32_t n,
     InjectFault(call, mode, n, error);
 }
 
-ScopedFault::~ScopedFault() { ClearFault(m_call); }
+ScopedFault::~ScopedFault() {
+    ClearFault(m_call);
+}
 
 // ---- Journal ---------------------------------------------------------------------------------
 
@@ -511,9 +530,15 @@ ScopedJournal::ScopedJournal(bool includeHeap) {
     EnableJournal(true, includeHeap);
 }
 
-ScopedJournal::~ScopedJournal() { EnableJournal(false); }
+ScopedJournal::~ScopedJournal() {
+    EnableJournal(false);
+}
 
-std::u16string Utf16FromUtf8(std::string_view text) { return ToUtf16(text); }
-std::string Utf8FromUtf16(std::u16string_view text) { return ToUtf8(text); }
+std::u16string Utf16FromUtf8(std::string_view text) {
+    return ToUtf16(text);
+}
+std::string Utf8FromUtf16(std::u16string_view text) {
+    return ToUtf8(text);
+}
 
 }  // namespace winsim

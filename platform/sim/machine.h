@@ -48,8 +48,8 @@ struct KnownFolder {
 struct MachineState {
     std::u16string windowsDirectory;
     std::vector<KnownFolder> knownFolders;
-    std::map<std::u16string, RegistryKey> registry;      // folded HKLM sub-key path -> key
-    std::map<std::u16string, FileEntry> files;           // folded full path -> file
+    std::map<std::u16string, RegistryKey> registry;        // folded HKLM sub-key path -> key
+    std::map<std::u16string, FileEntry> files;             // folded full path -> file
     std::map<std::u16string, std::u16string> directories;  // folded full path -> path as given
 };
 
@@ -103,7 +103,9 @@ inline bool MayFault(const Machine& machine) {
 }
 
 // Appends to the journal when it is on. Caller holds the lock.
-inline bool Journaling(const Machine& machine) { return machine.journalOn; }
+inline bool Journaling(const Machine& machine) {
+    return machine.journalOn;
+}
 void Record(Machine& machine, std::string_view call, std::string args, std::string result);
 
 // Text for journal entries.

@@ -29,7 +29,8 @@ struct NamedFolder {
 constexpr NamedFolder kNamedFolders[] = {
     {"Windows", win::FOLDERID_Windows},
     {"System", {0x1AC14E77, 0x02E7, 0x4E5D, {0xB7, 0x44, 0x2E, 0xB1, 0xAE, 0x51, 0x98, 0xB7}}},
-    {"ProgramFiles", {0x905E63B6, 0xC1BF, 0x494E, {0xB2, 0x9C, 0x65, 0xB7, 0x32, 0xD3, 0xD2, 0x1A}}},
+    {"ProgramFiles",
+     {0x905E63B6, 0xC1BF, 0x494E, {0xB2, 0x9C, 0x65, 0xB7, 0x32, 0xD3, 0xD2, 0x1A}}},
     {"ProgramData", {0x62AB5D82, 0xFDC1, 0x4DC3, {0xA9, 0xDD, 0x07, 0x0D, 0x1D, 0x49, 0x5D, 0x97}}},
 };
 
@@ -43,8 +44,8 @@ public:
     explicit Loader(std::string jsonName) : m_jsonName(std::move(jsonName)) {}
 
     [[noreturn]] void Fail(const Value& at, const std::string& message) const {
-        throw LoadError{m_jsonName + ":" + std::to_string(at.line) + ":" + std::to_string(at.column) +
-                        ": " + message};
+        throw LoadError{m_jsonName + ":" + std::to_string(at.line) + ":" +
+                        std::to_string(at.column) + ": " + message};
     }
 
     const Value& Expect(const Value& value, Value::Kind kind, const std::string& what) const {
@@ -57,7 +58,8 @@ public:
     std::u16string AbsolutePath(const Value& value, const std::string& what) const {
         Expect(value, Value::Kind::String, what);
         auto canonical = detail::CanonicalPath(detail::ToUtf16(value.text));
-        if (!canonical) Fail(value, what + " must be an absolute path with a drive letter, like C:\\\\Windows");
+        if (!canonical)
+            Fail(value, what + " must be an absolute path with a drive letter, like C:\\\\Windows");
         return *canonical;
     }
 
@@ -84,8 +86,8 @@ private:
         unsigned d1 = 0, d2 = 0, d3 = 0, b[8] = {};
         int consumed = 0;
         if (text.size() != 38 ||
-            std::sscanf(text.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}%n", &d1, &d2, &d3, &b[0],
-                        &b[1], &b[2], &b[3], &b[4], &b[5], &b[6], &b[7], &consumed) != 11 ||
+            std::sscanf(text.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}%n", &d1, &d2, &d3,
+                        &b[0], &b[1], &b[2], &b[3], &b[4], &b[5], &b[6], &b[7], &consumed) != 11 ||
             consumed != 38)
             return false;
         id.Data1 = d1;
@@ -107,9 +109,10 @@ private:
                 }
             }
             if (!found)
-                Fail(value, "unknown known folder \"" + name +
-                                "\" (use a GUID like {F38BF404-1D43-42F2-9305-67DE0B28FC23} or one of "
-                                "Windows, System, ProgramFiles, ProgramData)");
+                Fail(value,
+                     "unknown known folder \"" + name +
+                         "\" (use a GUID like {F38BF404-1D43-42F2-9305-67DE0B28FC23} or one of "
+                         "Windows, System, ProgramFiles, ProgramData)");
             if (value.kind == Value::Kind::Null) {
                 SetFolder(state, id, u"");  // the folder is not set on this machine
                 continue;
@@ -128,7 +131,8 @@ private:
                 if (c >= '0' && c <= '9') digit = c - '0';
                 if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
                 if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-                if (digit < 0 || i > 9) Fail(value, "a DWORD in hexadecimal is 0x and 1 to 8 hex digits");
+                if (digit < 0 || i > 9)
+                    Fail(value, "a DWORD in hexadecimal is 0x and 1 to 8 hex digits");
                 n = n * 16 + static_cast<std::uint64_t>(digit);
             }
             return static_cast<std::uint32_t>(n);
@@ -138,9 +142,11 @@ private:
                             std::string(detail::json::KindName(value.kind)));
         std::uint64_t n = 0;
         for (char c : value.text) {
-            if (c < '0' || c > '9') Fail(value, "a DWORD value must be a whole number from 0 to 4294967295");
+            if (c < '0' || c > '9')
+                Fail(value, "a DWORD value must be a whole number from 0 to 4294967295");
             n = n * 10 + static_cast<std::uint64_t>(c - '0');
-            if (n > 0xFFFFFFFFu) Fail(value, "a DWORD value must be a whole number from 0 to 4294967295");
+            if (n > 0xFFFFFFFFu)
+                Fail(value, "a DWORD value must be a whole number from 0 to 4294967295");
         }
         return static_cast<std::uint32_t>(n);
     }
@@ -160,8 +166,9 @@ private:
                 }
             }
             if (!hklm)
-                Fail(values, "registry key \"" + keyName +
-                                 "\" must start with HKLM\\\\ (only HKEY_LOCAL_MACHINE is simulated)");
+                Fail(values,
+                     "registry key \"" + keyName +
+                         "\" must start with HKLM\\\\ (only HKEY_LOCAL_MACHINE is simulated)");
             Expect(values, Value::Kind::Object, "registry key \"" + keyName + "\"");
             auto& key = state.registry[detail::KeyPath(detail::ToUtf16(path))];
             for (const auto& [valueName, value] : values.members) {
@@ -170,7 +177,7 @@ private:
                     stored.type = win::REG_DWORD;
                     stored.dword = Dword(value);
                 } else if (value.kind == Value::Kind::String) {
-                    stored.type = 1;  // REG_SZ
+                    stored.type = win::REG_SZ;
                     stored.text = detail::ToUtf16(value.text);
                 } else if (value.kind == Value::Kind::Object && value.members.size() == 1 &&
                            value.Find("dword") != nullptr) {
@@ -178,13 +185,15 @@ private:
                     stored.dword = Dword(*value.Find("dword"));
                 } else if (value.kind == Value::Kind::Object && value.members.size() == 1 &&
                            value.Find("string") != nullptr) {
-                    stored.type = 1;
+                    stored.type = win::REG_SZ;
                     stored.text = detail::ToUtf16(
                         Expect(*value.Find("string"), Value::Kind::String, "\"string\"").text);
                 } else {
-                    Fail(value, "registry value \"" + valueName +
-                                    "\" must be a number (REG_DWORD), a string (REG_SZ), {\"dword\": n} or "
-                                    "{\"string\": \"...\"}");
+                    Fail(
+                        value,
+                        "registry value \"" + valueName +
+                            "\" must be a number (REG_DWORD), a string (REG_SZ), {\"dword\": n} or "
+                            "{\"string\": \"...\"}");
                 }
                 const std::u16string name = detail::ToUtf16(valueName);
                 key.values[detail::Fold(name)] = {name, std::move(stored)};
@@ -195,15 +204,18 @@ private:
     std::string m_jsonName;
 };
 
-std::string ReadWholeFile(const fs::path& path, std::uintmax_t limit, std::vector<std::uint8_t>& bytes) {
+std::string ReadWholeFile(const fs::path& path, std::uintmax_t limit,
+                          std::vector<std::uint8_t>& bytes) {
     std::error_code ec;
     const std::uintmax_t size = fs::file_size(path, ec);
     if (ec) return path.string() + ": cannot read: " + ec.message();
-    if (size > limit) return path.string() + ": file too large (" + std::to_string(size) + " bytes)";
+    if (size > limit)
+        return path.string() + ": file too large (" + std::to_string(size) + " bytes)";
     std::ifstream in(path, std::ios::binary);
     if (!in) return path.string() + ": cannot open";
     bytes.resize(static_cast<std::size_t>(size));
-    if (size != 0 && !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)))
+    if (size != 0 &&
+        !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)))
         return path.string() + ": read failed";
     return {};
 }
@@ -270,10 +282,12 @@ std::string LoadMachineDirectory(const std::string& directory) {
 
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.size() != 1 || !std::isalpha(static_cast<unsigned char>(name[0])) || !it->is_directory(ec))
+        if (name.size() != 1 || !std::isalpha(static_cast<unsigned char>(name[0])) ||
+            !it->is_directory(ec))
             continue;
-        error = LoadDrive(it->path(), static_cast<char>(std::toupper(static_cast<unsigned char>(name[0]))),
-                          state);
+        error =
+            LoadDrive(it->path(),
+                      static_cast<char>(std::toupper(static_cast<unsigned char>(name[0]))), state);
         if (!error.empty()) return error;
     }
     if (ec) return directory + ": " + ec.message();

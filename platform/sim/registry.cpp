@@ -6,13 +6,13 @@
 namespace {
 
 constexpr win::DWORD kRrfRtRegExpandSz = 0x00000004;
-constexpr win::DWORD kRrfRtAny = 0x0000FFFF;
 constexpr win::DWORD kRrfNoExpand = 0x10000000;
 constexpr win::DWORD kRrfZeroOnFailure = 0x20000000;
-constexpr win::LSTATUS kErrorBadPathname = 161;
 
 // The RRF_RT_* bit that admits a value of this type.
-win::DWORD RestrictionBitFor(win::DWORD type) { return type < 16 ? (1u << type) : 0; }
+win::DWORD RestrictionBitFor(win::DWORD type) {
+    return type < 16 ? (1u << type) : 0;
+}
 
 bool IsPredefinedKey(win::HKEY key) {
     const auto value = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(key));
@@ -37,16 +37,17 @@ LSTATUS RegGetValueW(HKEY key, LPCWSTR subKey, LPCWSTR value, DWORD flags, DWORD
                    root + ", " + Quote(subKey) + ", " + Quote(value) + ", " + Hex(flags),
                    std::to_string(status));
         }
-        if (status != static_cast<LSTATUS>(ERROR_SUCCESS) && data != nullptr && dataSize != nullptr &&
-            (flags & kRrfZeroOnFailure))
+        if (status != static_cast<LSTATUS>(ERROR_SUCCESS) && data != nullptr &&
+            dataSize != nullptr && (flags & kRrfZeroOnFailure))
             std::memset(data, 0, *dataSize);
         return status;
     };
     if (auto error = TakeFault(m, "RegGetValueW")) return finish(static_cast<LSTATUS>(*error));
 
-    if ((flags & kRrfRtAny) == 0) return finish(ERROR_INVALID_PARAMETER);
+    if ((flags & RRF_RT_ANY) == 0) return finish(ERROR_INVALID_PARAMETER);
     // Asking for REG_EXPAND_SZ data without RRF_NOEXPAND is refused by Windows.
-    if ((flags & kRrfRtRegExpandSz) && !(flags & kRrfNoExpand) && (flags & kRrfRtAny) != kRrfRtAny)
+    if ((flags & kRrfRtRegExpandSz) && !(flags & kRrfNoExpand) &&
+        (flags & RRF_RT_ANY) != RRF_RT_ANY)
         return finish(ERROR_INVALID_PARAMETER);
     if (data != nullptr && dataSize == nullptr) return finish(ERROR_INVALID_PARAMETER);
     if (key != HKEY_LOCAL_MACHINE)
@@ -55,7 +56,7 @@ LSTATUS RegGetValueW(HKEY key, LPCWSTR subKey, LPCWSTR value, DWORD flags, DWORD
     // Sub-keys are separated by one or more '\\'; a leading one names no key.
     std::u16string keyPath;
     if (subKey != nullptr) {
-        if (subKey[0] == u'\\') return finish(kErrorBadPathname);
+        if (subKey[0] == u'\\') return finish(ERROR_BAD_PATHNAME);
         keyPath = KeyPath(subKey);
     }
     auto keyIt = m.state.registry.find(keyPath);

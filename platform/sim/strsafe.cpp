@@ -21,10 +21,12 @@ struct Spec {
     bool narrow = false;  // 'h' on %s / %c, or %S / %C
 };
 
-void Pad(std::u16string& out, std::size_t count, char16_t fill) { out.append(count, fill); }
+void Pad(std::u16string& out, std::size_t count, char16_t fill) {
+    out.append(count, fill);
+}
 
-void Emit(std::u16string& out, const Spec& spec, std::u16string_view prefix, std::u16string_view body,
-          bool zeroFillAllowed) {
+void Emit(std::u16string& out, const Spec& spec, std::u16string_view prefix,
+          std::u16string_view body, bool zeroFillAllowed) {
     const std::size_t length = prefix.size() + body.size();
     const std::size_t fill = spec.width > 0 && static_cast<std::size_t>(spec.width) > length
                                  ? static_cast<std::size_t>(spec.width) - length
@@ -67,7 +69,8 @@ void EmitInteger(std::u16string& out, const Spec& spec, std::uint64_t magnitude,
         else if (spec.space)
             prefix = u" ";
     }
-    if (spec.alternate && base == 16 && !body.empty() && body != u"0") prefix = upper ? u"0X" : u"0x";
+    if (spec.alternate && base == 16 && !body.empty() && body != u"0")
+        prefix = upper ? u"0X" : u"0x";
     Emit(out, spec, prefix, body, spec.precision < 0);
 }
 
@@ -157,69 +160,89 @@ bool Format(std::u16string& out, const char16_t* format, va_list args) {
             }
         }
         switch (*p) {
-        case u'd':
-        case u'i': {
-            std::int64_t value = 0;
-            switch (spec.length) {
-            case Spec::Length::LongLong: value = va_arg(args, long long); break;
-            case Spec::Length::Size: value = static_cast<std::int64_t>(va_arg(args, std::size_t)); break;
-            case Spec::Length::Short: value = static_cast<short>(va_arg(args, int)); break;
-            default: value = va_arg(args, int); break;  // 'l' is 32 bits on Windows
+            case u'd':
+            case u'i': {
+                std::int64_t value = 0;
+                switch (spec.length) {
+                    case Spec::Length::LongLong:
+                        value = va_arg(args, long long);
+                        break;
+                    case Spec::Length::Size:
+                        value = static_cast<std::int64_t>(va_arg(args, std::size_t));
+                        break;
+                    case Spec::Length::Short:
+                        value = static_cast<short>(va_arg(args, int));
+                        break;
+                    default:
+                        value = va_arg(args, int);
+                        break;  // 'l' is 32 bits on Windows
+                }
+                const bool negative = value < 0;
+                const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value)
+                                                         : static_cast<std::uint64_t>(value);
+                EmitInteger(out, spec, magnitude, negative, 10, false, true);
+                break;
             }
-            const bool negative = value < 0;
-            const std::uint64_t magnitude =
-                negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-            EmitInteger(out, spec, magnitude, negative, 10, false, true);
-            break;
-        }
-        case u'u':
-        case u'x':
-        case u'X':
-        case u'o': {
-            std::uint64_t value = 0;
-            switch (spec.length) {
-            case Spec::Length::LongLong: value = va_arg(args, unsigned long long); break;
-            case Spec::Length::Size: value = va_arg(args, std::size_t); break;
-            case Spec::Length::Short: value = static_cast<unsigned short>(va_arg(args, unsigned)); break;
-            default: value = va_arg(args, unsigned); break;
+            case u'u':
+            case u'x':
+            case u'X':
+            case u'o': {
+                std::uint64_t value = 0;
+                switch (spec.length) {
+                    case Spec::Length::LongLong:
+                        value = va_arg(args, unsigned long long);
+                        break;
+                    case Spec::Length::Size:
+                        value = va_arg(args, std::size_t);
+                        break;
+                    case Spec::Length::Short:
+                        value = static_cast<unsigned short>(va_arg(args, unsigned));
+                        break;
+                    default:
+                        value = va_arg(args, unsigned);
+                        break;
+                }
+                const unsigned base = *p == u'u' ? 10 : *p == u'o' ? 8 : 16;
+                EmitInteger(out, spec, value, false, base, *p == u'X', false);
+                break;
             }
-            const unsigned base = *p == u'u' ? 10 : *p == u'o' ? 8 : 16;
-            EmitInteger(out, spec, value, false, base, *p == u'X', false);
-            break;
-        }
-        case u'S':
-        case u's': {
-            const bool narrow = spec.narrow || *p == u'S';
-            std::u16string text;
-            if (narrow) {
-                const char* s = va_arg(args, const char*);
-                if (s == nullptr) s = "(null)";
-                // The "C" locale widens each byte to the unit of the same value.
-                for (std::size_t i = 0; s[i] != 0 && (spec.precision < 0 ||
-                                                      i < static_cast<std::size_t>(spec.precision));
-                     ++i)
-                    text += static_cast<char16_t>(static_cast<unsigned char>(s[i]));
-            } else {
-                const char16_t* s = va_arg(args, const char16_t*);
-                if (s == nullptr) s = u"(null)";
-                std::size_t n = 0;
-                while (s[n] != 0 && (spec.precision < 0 || n < static_cast<std::size_t>(spec.precision))) ++n;
-                text.assign(s, n);
+            case u'S':
+            case u's': {
+                const bool narrow = spec.narrow || *p == u'S';
+                std::u16string text;
+                if (narrow) {
+                    const char* s = va_arg(args, const char*);
+                    if (s == nullptr) s = "(null)";
+                    // The "C" locale widens each byte to the unit of the same value.
+                    for (std::size_t i = 0;
+                         s[i] != 0 &&
+                         (spec.precision < 0 || i < static_cast<std::size_t>(spec.precision));
+                         ++i)
+                        text += static_cast<char16_t>(static_cast<unsigned char>(s[i]));
+                } else {
+                    const char16_t* s = va_arg(args, const char16_t*);
+                    if (s == nullptr) s = u"(null)";
+                    std::size_t n = 0;
+                    while (s[n] != 0 &&
+                           (spec.precision < 0 || n < static_cast<std::size_t>(spec.precision)))
+                        ++n;
+                    text.assign(s, n);
+                }
+                Emit(out, spec, u"", text, false);
+                break;
             }
-            Emit(out, spec, u"", text, false);
-            break;
-        }
-        case u'C':
-        case u'c': {
-            const int value = va_arg(args, int);
-            const bool narrow = spec.narrow || *p == u'C';
-            const char16_t unit =
-                narrow ? static_cast<char16_t>(static_cast<unsigned char>(value)) : static_cast<char16_t>(value);
-            Emit(out, spec, u"", std::u16string_view(&unit, 1), false);
-            break;
-        }
-        default:
-            return false;  // including a format that ends in the middle of a conversion
+            case u'C':
+            case u'c': {
+                const int value = va_arg(args, int);
+                const bool narrow = spec.narrow || *p == u'C';
+                const char16_t unit = narrow
+                                          ? static_cast<char16_t>(static_cast<unsigned char>(value))
+                                          : static_cast<char16_t>(value);
+                Emit(out, spec, u"", std::u16string_view(&unit, 1), false);
+                break;
+            }
+            default:
+                return false;  // including a format that ends in the middle of a conversion
         }
     }
     return true;

@@ -14,6 +14,7 @@
 #include <cwctype>
 
 #include <windows.h>
+
 #include <shlobj.h>
 // Last: strsafe.h retires the unsafe string functions by redefining their names.
 #include <strsafe.h>
@@ -26,7 +27,9 @@ static_assert(sizeof(::wint_t) == sizeof(win::wint_t));
 
 namespace {
 
-const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+const wchar_t* Wide(const char16_t* text) {
+    return reinterpret_cast<const wchar_t*>(text);
+}
 
 ::GUID NativeGuid(const win::GUID& id) {
     ::GUID native;
@@ -55,11 +58,17 @@ private:
 
 }  // namespace
 
-win::DWORD win::GetLastError() { return ::GetLastError(); }
+win::DWORD win::GetLastError() {
+    return ::GetLastError();
+}
 
-void win::SetLastError(win::DWORD error) { ::SetLastError(error); }
+void win::SetLastError(win::DWORD error) {
+    ::SetLastError(error);
+}
 
-win::HANDLE win::GetProcessHeap() { return ::GetProcessHeap(); }
+win::HANDLE win::GetProcessHeap() {
+    return ::GetProcessHeap();
+}
 
 win::LPVOID win::HeapAlloc(win::HANDLE heap, win::DWORD flags, win::SIZE_T bytes) {
     return ::HeapAlloc(heap, flags, bytes);
@@ -84,7 +93,9 @@ win::errno_t win::wcrtomb_s(std::size_t* written, char* out, std::size_t outSize
     return ::wcrtomb_s(written, out, outSize, static_cast<wchar_t>(wc), native.get());
 }
 
-win::wint_t win::towlower(win::wint_t c) { return static_cast<win::wint_t>(::towlower(c)); }
+win::wint_t win::towlower(win::wint_t c) {
+    return static_cast<win::wint_t>(::towlower(c));
+}
 
 win::LSTATUS win::RegGetValueW(win::HKEY key, win::LPCWSTR subKey, win::LPCWSTR value,
                                win::DWORD flags, win::DWORD* type, void* data,
@@ -92,17 +103,16 @@ win::LSTATUS win::RegGetValueW(win::HKEY key, win::LPCWSTR subKey, win::LPCWSTR 
     // Start from the caller's values so that whatever Windows leaves unwritten stays as it was.
     ::DWORD nativeType = type != nullptr ? *type : 0;
     ::DWORD nativeSize = dataSize != nullptr ? *dataSize : 0;
-    const ::LSTATUS status =
-        ::RegGetValueW(static_cast<::HKEY>(key), Wide(subKey), Wide(value), flags,
-                       type != nullptr ? &nativeType : nullptr, data,
-                       dataSize != nullptr ? &nativeSize : nullptr);
+    const ::LSTATUS status = ::RegGetValueW(static_cast<::HKEY>(key), Wide(subKey), Wide(value),
+                                            flags, type != nullptr ? &nativeType : nullptr, data,
+                                            dataSize != nullptr ? &nativeSize : nullptr);
     if (type != nullptr) *type = nativeType;
     if (dataSize != nullptr) *dataSize = nativeSize;
     return status;
 }
 
-win::HRESULT win::SHGetKnownFolderPath(const win::GUID& id, win::DWORD flags,
-                                       win::HANDLE token, win::PWSTR* path) {
+win::HRESULT win::SHGetKnownFolderPath(const win::GUID& id, win::DWORD flags, win::HANDLE token,
+                                       win::PWSTR* path) {
     if (path == nullptr) return E_INVALIDARG;
     const ::GUID native = NativeGuid(id);
     ::PWSTR result = nullptr;
@@ -111,13 +121,16 @@ win::HRESULT win::SHGetKnownFolderPath(const win::GUID& id, win::DWORD flags,
     return hr;
 }
 
-void win::CoTaskMemFree(win::LPVOID block) { ::CoTaskMemFree(block); }
+void win::CoTaskMemFree(win::LPVOID block) {
+    ::CoTaskMemFree(block);
+}
 
 win::HANDLE win::CreateFileW(win::LPCWSTR name, win::DWORD access, win::DWORD shareMode,
-                             void* security, win::DWORD disposition,
-                             win::DWORD flagsAndAttributes, win::HANDLE templateFile) {
-    return ::CreateFileW(Wide(name), access, shareMode, static_cast<LPSECURITY_ATTRIBUTES>(security),
-                         disposition, flagsAndAttributes, templateFile);
+                             void* security, win::DWORD disposition, win::DWORD flagsAndAttributes,
+                             win::HANDLE templateFile) {
+    return ::CreateFileW(Wide(name), access, shareMode,
+                         static_cast<LPSECURITY_ATTRIBUTES>(security), disposition,
+                         flagsAndAttributes, templateFile);
 }
 
 win::DWORD win::GetFileSize(win::HANDLE file, win::DWORD* high) {
@@ -136,7 +149,9 @@ win::BOOL win::ReadFile(win::HANDLE file, void* buffer, win::DWORD toRead, win::
     return ok;
 }
 
-win::BOOL win::CloseHandle(win::HANDLE handle) { return ::CloseHandle(handle); }
+win::BOOL win::CloseHandle(win::HANDLE handle) {
+    return ::CloseHandle(handle);
+}
 
 win::HRESULT win::StringCchPrintfW(win::WCHAR* dest, std::size_t destUnits, win::LPCWSTR format,
                                    ...) {

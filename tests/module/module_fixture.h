@@ -52,8 +52,7 @@ protected:
     // The registry's factory from the export; null (and a failure) when the export fails.
     zef::IObjectFactory* RegistryFactory() {
         void* out = nullptr;
-        EXPECT_EQ(GetObjectFactory(&host.locator, kClassModuleFactoryProvider, &out),
-                  zef::rc::kOk);
+        EXPECT_EQ(GetObjectFactory(&host.locator, kClassModuleFactoryProvider, &out), zef::rc::kOk);
         return static_cast<zef::IObjectFactory*>(out);
     }
 

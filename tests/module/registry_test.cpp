@@ -26,8 +26,12 @@ void* operator new(std::size_t size) {
     if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
     throw std::bad_alloc();
 }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block) noexcept {
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    std::free(block);
+}
 
 namespace qorvex::test {
 namespace {
@@ -311,8 +315,7 @@ const RegistryFailure kRegistryFailures[] = {
      },
      zef::rc::kOutOfMemory, Out::Untouched, false},
     // Calls that break the calling contract get an answer instead of a crash.
-    {"ExportWithoutOut",
-     [](FailureContext& c) { return Export(c, kClassModuleFactoryProvider); },
+    {"ExportWithoutOut", [](FailureContext& c) { return Export(c, kClassModuleFactoryProvider); },
      zef::rc::kInvalidArgument, Out::NotGiven, false},
     {"GetObjectFactoryWithoutOut",
      [](FailureContext& c) { return ComponentFactory(c, kClassTcgLogProvider); },
@@ -330,9 +333,10 @@ const RegistryFailure kRegistryFailures[] = {
      zef::rc::kInvalidArgument, Out::NotGiven, false},
 };
 
-INSTANTIATE_TEST_SUITE_P(
-    Module, RegistryFailureTest, ::testing::ValuesIn(kRegistryFailures),
-    [](const ::testing::TestParamInfo<RegistryFailure>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Module, RegistryFailureTest, ::testing::ValuesIn(kRegistryFailures),
+                         [](const ::testing::TestParamInfo<RegistryFailure>& info) {
+                             return info.param.name;
+                         });
 
 }  // namespace
 }  // namespace qorvex::test

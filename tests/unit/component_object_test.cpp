@@ -62,7 +62,9 @@ public:
     ProbeComponent(zef::HostServices&& host, int value,
                    FieldBehaviour behaviour = FieldBehaviour::Build,
                    std::function<void()> onFieldDestroyed = {})
-        : m_host(std::move(host)), m_field(behaviour, std::move(onFieldDestroyed)), m_value(value) {}
+        : m_host(std::move(host)),
+          m_field(behaviour, std::move(onFieldDestroyed)),
+          m_value(value) {}
 
     const zef::HostServices& Host() const noexcept { return m_host; }
     int Value() override { return m_value; }
@@ -310,10 +312,10 @@ TEST_F(ComponentObjectTest, DestructionKeepsTheAllocatorUntilItsBlockIsBack) {
     EXPECT_EQ(probe->Release(), 0u);
     const std::string freeEvent = "allocator.Free objects=" + std::to_string(m_start.objects) +
                                   " live=" + std::to_string(m_start.live) + " refs=2";
-    EXPECT_EQ(log.events, (std::vector<std::string>{"allocator.AddRef", "field destroyed",
-                                                    "locator.Release", "tracer.Release",
-                                                    "allocator.Release", freeEvent,
-                                                    "allocator.Release"}));
+    EXPECT_EQ(log.events,
+              (std::vector<std::string>{"allocator.AddRef", "field destroyed", "locator.Release",
+                                        "tracer.Release", "allocator.Release", freeEvent,
+                                        "allocator.Release"}));
     EXPECT_EQ(allocator.Refs(), 1u);
     EXPECT_EQ(tracer.Refs(), 1u);
     EXPECT_EQ(locator.Refs(), 1u);
@@ -371,7 +373,10 @@ INSTANTIATE_TEST_SUITE_P(
                         [](HostServicesBundle&, ScriptedLocator& locator) {
                             locator.RefuseAfter(zef::kIidAllocator, 0, kAccessDenied);
                         },
-                        FieldBehaviour::Build, kAccessDenied, {}, 0},
+                        FieldBehaviour::Build,
+                        kAccessDenied,
+                        {},
+                        0},
         CreationFailure{"AllocatorRefusedForTheHostServices",
                         [](HostServicesBundle&, ScriptedLocator& locator) {
                             locator.RefuseAfter(zef::kIidAllocator, 1, zef::rc::kNoInterface);
@@ -387,19 +392,30 @@ INSTANTIATE_TEST_SUITE_P(
                         [](HostServicesBundle&, ScriptedLocator& locator) {
                             locator.RefuseAfter(zef::kIidTracer, 0, kFail);
                         },
-                        FieldBehaviour::Build, kFail, {}, 1},
-        CreationFailure{"AllocatorGivesNoBlock",
-                        [](HostServicesBundle& host, ScriptedLocator&) {
-                            host.allocator.RefuseAll(true);
-                        },
-                        FieldBehaviour::Build, zef::rc::kOutOfMemory, {"alloc"}, 0},
+                        FieldBehaviour::Build,
+                        kFail,
+                        {},
+                        1},
+        CreationFailure{
+            "AllocatorGivesNoBlock",
+            [](HostServicesBundle& host, ScriptedLocator&) { host.allocator.RefuseAll(true); },
+            FieldBehaviour::Build,
+            zef::rc::kOutOfMemory,
+            {"alloc"},
+            0},
         CreationFailure{"ComponentFieldThrowsAResultCode",
-                        [](HostServicesBundle&, ScriptedLocator&) {}, FieldBehaviour::ThrowResultCode,
-                        kAccessDenied, {"ResultCodeException - 0x80070005"}, 1},
+                        [](HostServicesBundle&, ScriptedLocator&) {},
+                        FieldBehaviour::ThrowResultCode,
+                        kAccessDenied,
+                        {"ResultCodeException - 0x80070005"},
+                        1},
         // A thrown value outside the standard family is caught but has no text to trace.
         CreationFailure{"ComponentFieldThrowsAnInteger",
-                        [](HostServicesBundle&, ScriptedLocator&) {}, FieldBehaviour::ThrowInt,
-                        zef::rc::kUnknownException, {}, 1}),
+                        [](HostServicesBundle&, ScriptedLocator&) {},
+                        FieldBehaviour::ThrowInt,
+                        zef::rc::kUnknownException,
+                        {},
+                        1}),
     [](const ::testing::TestParamInfo<CreationFailure>& info) { return info.param.name; });
 
 TEST_F(ComponentObjectTest, TracerRefusedOnlyWhileBuildingIsReportedThroughTheNextOne) {
@@ -434,8 +450,8 @@ TEST_F(ComponentObjectTest, TracerRefusedOnlyWhileBuildingIsReportedThroughTheNe
     const auto records = host.tracer.Records();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].level, 300u);
-    EXPECT_EQ(records[0].text.rfind(std::string(kConstructionPrefix) + "GetInterfaceException - ", 0),
-              0u)
+    EXPECT_EQ(
+        records[0].text.rfind(std::string(kConstructionPrefix) + "GetInterfaceException - ", 0), 0u)
         << records[0].text;
     EXPECT_NE(records[0].text.find("iid = 0x6ef3329b"), std::string::npos) << records[0].text;
     EXPECT_EQ(host.allocator.LiveBlocks(), 0u);

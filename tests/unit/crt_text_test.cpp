@@ -60,7 +60,8 @@ TEST(CrtTextTest, WcrtombNarrowsUnitsUpToFFToOneByte) {
         char out[8];
         std::memset(out, 'x', sizeof out);
         std::size_t written = 12345;
-        EXPECT_EQ(0, win::wcrtomb_s(&written, out, sizeof out, static_cast<win::WCHAR>(unit), &state))
+        EXPECT_EQ(0,
+                  win::wcrtomb_s(&written, out, sizeof out, static_cast<win::WCHAR>(unit), &state))
             << "unit " << unit;
         EXPECT_EQ(1u, written) << "unit " << unit;
         EXPECT_EQ(unit, static_cast<unsigned char>(out[0])) << "unit " << unit;
@@ -73,8 +74,8 @@ TEST(CrtTextTest, WcrtombNarrowsUnitsUpToFFToOneByte) {
 }
 
 TEST(CrtTextTest, WcrtombRefusesUnitsAboveFFWithEilseq) {
-    for (win::WCHAR unit : {u'\x100', u'\x20AC', u'\x3A9', char16_t{0xD800}, char16_t{0xDFFF},
-                            char16_t{0xFFFF}}) {
+    for (win::WCHAR unit :
+         {u'\x100', u'\x20AC', u'\x3A9', char16_t{0xD800}, char16_t{0xDFFF}, char16_t{0xFFFF}}) {
         win::mbstate_t state{};
         char out[8] = {};
         std::size_t written = 12345;
@@ -91,7 +92,8 @@ TEST(CrtTextTest, TowlowerLowersOnlyAsciiCapitals) {
     // the Kelvin sign and full-width letters stay as they are.
     for (std::uint32_t c = 0; c <= 0xFFFF; ++c) {
         const auto unit = static_cast<win::wint_t>(c);
-        const win::wint_t expected = c >= 'A' && c <= 'Z' ? static_cast<win::wint_t>(c + 0x20) : unit;
+        const win::wint_t expected =
+            c >= 'A' && c <= 'Z' ? static_cast<win::wint_t>(c + 0x20) : unit;
         ASSERT_EQ(expected, win::towlower(unit)) << "unit " << c;
     }
 }

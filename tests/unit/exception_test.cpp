@@ -34,9 +34,13 @@ using qorvex::host::HostServicesBundle;
 using zef::ResultCode;
 using zef::wstring_t;
 
-constexpr ResultCode Code(std::uint32_t value) { return static_cast<ResultCode>(value); }
+constexpr ResultCode Code(std::uint32_t value) {
+    return static_cast<ResultCode>(value);
+}
 
-std::u16string Text(const wstring_t& s) { return std::u16string(s.data(), s.size()); }
+std::u16string Text(const wstring_t& s) {
+    return std::u16string(s.data(), s.size());
+}
 
 // The line of GetInterfaceOrThrow's throw, read from the header the build recorded.
 std::uint32_t ObjclientThrowLine() {
@@ -76,7 +80,8 @@ TEST(ExceptionTest, EachClassNamesItselfAndRethrowsAndClonesAsItself) {
         EXPECT_STREQ(original->what(), c.what);
 
         std::unique_ptr<zef::Exception> clone(original->Clone());
-        EXPECT_EQ(typeid(*clone), c.type);
+        const zef::Exception& cloned = *clone;
+        EXPECT_EQ(typeid(cloned), c.type);
         EXPECT_NE(clone.get(), original.get());
         EXPECT_EQ(Text(clone->GetDescription()), Text(original->GetDescription()));
 
@@ -167,8 +172,9 @@ TEST(ExceptionTest, ThrowSitesRecordFileAndLine) {
 TEST(ExceptionTest, CopiesAreDeepAndKeepTheMessageAllocator) {
     CountingAllocator allocator;
     {
-        zef::SystemException outer("outer.cpp", 3, Code(0x80010102),
-                                   wstring_t(u"a message longer than the inline buffer", &allocator));
+        zef::SystemException outer(
+            "outer.cpp", 3, Code(0x80010102),
+            wstring_t(u"a message longer than the inline buffer", &allocator));
         outer.SetNested(new zef::GetInterfaceException(0x6ef3329b, Code(0x80000001), "in.h", 9));
         auto copy = std::make_unique<zef::SystemException>(outer);
         EXPECT_EQ(copy->Message().allocator(), &allocator);
@@ -176,7 +182,8 @@ TEST(ExceptionTest, CopiesAreDeepAndKeepTheMessageAllocator) {
         EXPECT_EQ(copy->Code(), outer.Code());
         ASSERT_NE(copy->Nested(), nullptr);
         EXPECT_NE(copy->Nested(), outer.Nested());  // cloned, not shared
-        EXPECT_EQ(typeid(*copy->Nested()), typeid(zef::GetInterfaceException));
+        const zef::Exception& nested = *copy->Nested();
+        EXPECT_EQ(typeid(nested), typeid(zef::GetInterfaceException));
         EXPECT_EQ(static_cast<const zef::GetInterfaceException*>(copy->Nested())->Iid(),
                   0x6ef3329bu);
 
@@ -329,16 +336,14 @@ struct Classification {
 
 const std::vector<Classification>& Classifications() {
     static const std::vector<Classification> cases = {
-        {"RequireViolation",
-         [] { throw zef::contract::RequireViolation("c.cpp", 1, u"pre"); }, Code(0x80000073),
-         Classification::kZef},
-        {"InvariantViolation",
-         [] { throw zef::contract::InvariantViolation("c.cpp", 1, u"inv"); }, Code(0x80000074),
-         Classification::kZef},
+        {"RequireViolation", [] { throw zef::contract::RequireViolation("c.cpp", 1, u"pre"); },
+         Code(0x80000073), Classification::kZef},
+        {"InvariantViolation", [] { throw zef::contract::InvariantViolation("c.cpp", 1, u"inv"); },
+         Code(0x80000074), Classification::kZef},
         {"EnsureViolation", [] { throw zef::contract::EnsureViolation("c.cpp", 1, u"post"); },
          Code(0x80000075), Classification::kZef},
-        {"ResultCodeException 0", [] { ZEF_THROW(zef::ResultCodeException, 0); },
-         Code(0x80000040), Classification::kZef},
+        {"ResultCodeException 0", [] { ZEF_THROW(zef::ResultCodeException, 0); }, Code(0x80000040),
+         Classification::kZef},
         {"ResultCodeException 0x80070005",
          [] { ZEF_THROW(zef::ResultCodeException, Code(0x80070005)); }, Code(0x80070005),
          Classification::kZef},
@@ -357,8 +362,7 @@ const std::vector<Classification>& Classifications() {
          Classification::kZef},
         {"RuntimeError", [] { ZEF_THROW(zef::RuntimeError, u"broken"); }, Code(0x80000072),
          Classification::kZef},
-        {"std::bad_alloc", [] { throw std::bad_alloc(); }, Code(0x80000041),
-         Classification::kStd},
+        {"std::bad_alloc", [] { throw std::bad_alloc(); }, Code(0x80000041), Classification::kStd},
         {"std::length_error from a string",
          [] {
              wstring_t text;
@@ -366,8 +370,7 @@ const std::vector<Classification>& Classifications() {
          },
          Code(0x80000041), Classification::kStd},
         {"std::bad_cast", [] { throw std::bad_cast(); }, Code(0x80000072), Classification::kStd},
-        {"std::out_of_range", [] { wstring_t().erase(1); }, Code(0x80000072),
-         Classification::kStd},
+        {"std::out_of_range", [] { wstring_t().erase(1); }, Code(0x80000072), Classification::kStd},
         {"int", [] { throw 42; }, Code(0x80000072), Classification::kNone},
     };
     return cases;
@@ -483,10 +486,11 @@ TEST_F(ConstructionTest, RefusedAllocatorLeavesOneRecordNamingTheRequest) {
     const auto records = host.tracer.Records();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].level, 300u);
-    EXPECT_EQ(records[0].text, "Exception during object construction: GetInterfaceException - "
-                               "0x80000001 (Interface not supported): iid = 0x9cca5603. At "
-                               "zef/rtl/objclient.h(" +
-                                   std::to_string(ObjclientThrowLine()) + ") ");
+    EXPECT_EQ(records[0].text,
+              "Exception during object construction: GetInterfaceException - "
+              "0x80000001 (Interface not supported): iid = 0x9cca5603. At "
+              "zef/rtl/objclient.h(" +
+                  std::to_string(ObjclientThrowLine()) + ") ");
 }
 
 TEST_F(ConstructionTest, CodesAreTheBoundaryCodesWithOrWithoutATracer) {

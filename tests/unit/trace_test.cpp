@@ -200,7 +200,8 @@ TEST_F(TraceTest, NarrowTextIsPaddedToTheWidthOnceByAdjustment) {
             w.SetFill(c.fill);
             w.Append(c.prefix.data(), c.prefix.size(), c.text.data(), c.text.size());
             EXPECT_EQ(w.Width(), 0);
-            w << "|" << "abc";  // the width applied to one append only
+            w << "|"
+              << "abc";  // the width applied to one append only
         });
         EXPECT_EQ(text, c.expected + "|abc");
     }
@@ -302,10 +303,12 @@ TEST_F(TraceTest, NumbersByFormatSpecUseTheirOwnWidthFillAndAlignment) {
         {5, spec(0, 2, 1, ' ', false), "101"},
         {35, spec(0, 36, 1, ' ', false), "z"},
         {123, spec(2, 10, 1, ' ', false), "123"},
-        {7, spec(4, 10, 1, 0x4e2d, false), "7"},     // fill with no one-byte form: none
-        {7, spec(4, 10, 1, 0x10000, false), "7"},    // fill out of range: none
-        {7, spec(4, 10, 1, 0xe9, false), "\xe9\xe9\xe9" "7"},  // one byte in the "C" locale
-        {255, spec(0, 0, 1, ' ', false), "255"},     // no such base: decimal
+        {7, spec(4, 10, 1, 0x4e2d, false), "7"},   // fill with no one-byte form: none
+        {7, spec(4, 10, 1, 0x10000, false), "7"},  // fill out of range: none
+        {7, spec(4, 10, 1, 0xe9, false),
+         "\xe9\xe9\xe9"
+         "7"},                                    // one byte in the "C" locale
+        {255, spec(0, 0, 1, ' ', false), "255"},  // no such base: decimal
         {255, spec(0, 37, 1, ' ', false), "255"},
     };
     for (const Case& c : cases) {
@@ -333,7 +336,7 @@ TEST_F(TraceTest, WideTextIsWrittenAsUtf8) {
         {u"C:\\Windows", "C:\\Windows"},
         {u"\u00e9", "\xc3\xa9"},
         {u"\u4e2d", "\xe4\xb8\xad"},
-        {u"\U0001F600", "\xf0\x9f\x98\x80"},                // a surrogate pair is one character
+        {u"\U0001F600", "\xf0\x9f\x98\x80"},                  // a surrogate pair is one character
         {std::u16string_view(u"\xd800", 1), "\xed\xa0\x80"},  // unpaired surrogates stand alone
         {std::u16string_view(u"\xdc00\xd800", 2), "\xed\xb0\x80\xed\xa0\x80"},
         {std::u16string_view(u"a\0b", 3), std::string("a\0b", 3)},
@@ -391,11 +394,10 @@ TEST_F(TraceTest, TextLongerThan512BytesGrowsTheRecordThroughTheHost) {
         EXPECT_EQ(w.Capacity(), 3600u);
         w << "c";  // max(7200, 3601)
     });
-    EXPECT_THAT(logger.requests,
-                testing::ElementsAre(LoggingTracer::Request{700, 512},
-                                     LoggingTracer::Request{1000, 1024},
-                                     LoggingTracer::Request{1000, 3600},
-                                     LoggingTracer::Request{1000, 7200}));
+    EXPECT_THAT(logger.requests, testing::ElementsAre(LoggingTracer::Request{700, 512},
+                                                      LoggingTracer::Request{1000, 1024},
+                                                      LoggingTracer::Request{1000, 3600},
+                                                      LoggingTracer::Request{1000, 7200}));
     EXPECT_EQ(Text(), first + second + "c");
 }
 
@@ -420,14 +422,14 @@ TEST_F(TraceTest, RefusedGrowthForgetsTheTextAndLaterAppendsStartAgain) {
         EXPECT_EQ(w.Capacity(), 0u);
         w << "also lost";  // asks for 9 from an empty record: refused again
         tracer.RefuseGrowth(false);
-        w << "kept";  // asks for 4: granted
+        w << "kept";       // asks for 4: granted
         w << " and more";  // max(8, 13)
     });
-    EXPECT_THAT(logger.requests,
-                testing::ElementsAre(
-                    LoggingTracer::Request{700, 512}, LoggingTracer::Request{1000, 1024},
-                    LoggingTracer::Request{1000, 9}, LoggingTracer::Request{1000, 4},
-                    LoggingTracer::Request{1000, 13}));
+    EXPECT_THAT(
+        logger.requests,
+        testing::ElementsAre(LoggingTracer::Request{700, 512}, LoggingTracer::Request{1000, 1024},
+                             LoggingTracer::Request{1000, 9}, LoggingTracer::Request{1000, 4},
+                             LoggingTracer::Request{1000, 13}));
     EXPECT_EQ(Text(), "kept and more");
 }
 

@@ -254,20 +254,28 @@ Bytes SipaLoadedModule(const LoadedModule& module) {
                           SipaU8(tcg::kSipaImageValidated, 1), SipaImageBase(module.imageBase)});
 }
 
+Bytes SipaLoadedModule(std::u16string_view path, std::uint64_t imageSize, std::uint64_t imageBase) {
+    LoadedModule module;
+    module.path = std::u16string(path);
+    module.imageSize = imageSize;
+    module.imageBase = imageBase;
+    return SipaLoadedModule(module);
+}
+
 Bytes SipaAggregationChain(std::size_t depth, std::span<const std::uint8_t> innermost,
                            std::uint32_t type) {
-    Bytes chain;
-    chain.reserve(depth * 8 + innermost.size());
-    for (std::size_t level = 0; level < depth; ++level) {
-        const std::uint64_t size = (depth - level - 1) * 8 + innermost.size();
-        if (size > 0xFFFFFFFFu) throw std::length_error("SIPA chain larger than 4 GiB");
-        const Bytes header = ByteWriter()
-                                 .U32(type | tcg::kSipaAggregation)
-                                 .U32(static_cast<std::uint32_t>(size))
-                                 .Take();
-        chain.insert(chain.end(), header.begin(), header.end());
+    if ((depth == 0 ? 0 : (depth - 1) * 8) + innermost.size() > 0xFFFFFFFFu) {
+        throw std::length_error("SIPA chain larger than 4 GiB");
     }
-    chain.insert(chain.end(), innermost.begin(), innermost.end());
+    Bytes chain(depth * 8 + innermost.size());
+    const auto put32 = [&](std::size_t at, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i) chain[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    };
+    for (std::size_t level = 0; level < depth; ++level) {
+        put32(8 * level, type | tcg::kSipaAggregation);
+        put32(8 * level + 4, static_cast<std::uint32_t>((depth - level - 1) * 8 + innermost.size()));
+    }
+    std::copy(innermost.begin(), innermost.end(), chain.begin() + static_cast<std::ptrdiff_t>(depth * 8));
     return chain;
 }
 

@@ -149,6 +149,7 @@ struct LoadedModule {
 // A loaded-module aggregation as Windows writes it: file path, image size, hash algorithm,
 // authenticode hash, image validated, image base.
 Bytes SipaLoadedModule(const LoadedModule& module);
+Bytes SipaLoadedModule(std::u16string_view path, std::uint64_t imageSize, std::uint64_t imageBase);
 // depth containers of type, each holding only the next one, the innermost holding innermost.
 // Built without recursion, for any depth.
 Bytes SipaAggregationChain(std::size_t depth, std::span<const std::uint8_t> innermost,

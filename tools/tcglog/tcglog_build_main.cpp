@@ -70,6 +70,9 @@ std::optional<std::uint64_t> ParseNumber(const std::string& text) {
 int main(int argc, char** argv) {
     if (argc < 2) return Usage("no command");
     const std::string command = argv[1];
+    if (command != "example" && command != "big" && command != "seeds") {
+        return Usage("unknown command " + command);
+    }
     std::map<std::string, std::string> options;
     for (int i = 2; i < argc; i += 2) {
         const std::string name = argv[i];
@@ -141,5 +144,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tcglog-build: %s\n", error.what());
         return 1;
     }
-    return Usage("unknown command " + command);
+    return 2;
 }

@@ -21,16 +21,26 @@ struct ManipEffect {
 
 constexpr ManipEffect EffectOf(Manip manip) noexcept {
     switch (manip) {
-        case Manip::hex: return {0x600, 0x800};
-        case Manip::oct: return {0xa00, 0x400};
-        case Manip::dec: return {0xc00, 0x200};
-        case Manip::showbase: return {0, 0x8};
-        case Manip::left: return {0x180, 0x40};
-        case Manip::right: return {0x140, 0x80};
-        case Manip::internal: return {0xc0, 0x100};
-        case Manip::fixed: return {0x1000, 0x2000};
-        case Manip::scientific: return {0x2000, 0x1000};
-        case Manip::other: break;
+        case Manip::hex:
+            return {0x600, 0x800};
+        case Manip::oct:
+            return {0xa00, 0x400};
+        case Manip::dec:
+            return {0xc00, 0x200};
+        case Manip::showbase:
+            return {0, 0x8};
+        case Manip::left:
+            return {0x180, 0x40};
+        case Manip::right:
+            return {0x140, 0x80};
+        case Manip::internal:
+            return {0xc0, 0x100};
+        case Manip::fixed:
+            return {0x1000, 0x2000};
+        case Manip::scientific:
+            return {0x2000, 0x1000};
+        case Manip::other:
+            break;
     }
     return {0, 0};
 }
@@ -81,7 +91,9 @@ TraceWriter::TraceWriter(TraceRecord& record) noexcept
     record.buffer = nullptr;
 }
 
-TraceWriter::~TraceWriter() { Close(); }
+TraceWriter::~TraceWriter() {
+    Close();
+}
 
 void TraceWriter::Close() noexcept {
     if (m_tracer != nullptr && m_buffer != nullptr) {
@@ -143,8 +155,7 @@ TraceWriter& TraceWriter::Append(const char* prefix, std::size_t prefixLength, c
         text = kNullText;
         length = kNullTextLength;
     }
-    const std::size_t total =
-        prefixLength > kMaxSize - length ? kMaxSize : prefixLength + length;
+    const std::size_t total = prefixLength > kMaxSize - length ? kMaxSize : prefixLength + length;
     const std::size_t fill = FillCount(total);
     const std::uint32_t adjust = m_flags & fmt_flags::kAdjustField;
     if (adjust != fmt_flags::kLeft && adjust != fmt_flags::kInternal) WriteFill(fill, m_fill);
@@ -182,8 +193,9 @@ TraceWriter& TraceWriter::Append(const char16_t* text, std::size_t length) noexc
 
 TraceWriter& TraceWriter::Append(std::uint32_t value) noexcept {
     const std::uint32_t baseField = m_flags & fmt_flags::kBaseField;
-    const std::uint32_t base =
-        baseField == fmt_flags::kOct ? 8 : baseField == fmt_flags::kHex ? 16 : 10;
+    const std::uint32_t base = baseField == fmt_flags::kOct   ? 8
+                               : baseField == fmt_flags::kHex ? 16
+                                                              : 10;
     const char* prefix = "";
     if ((m_flags & fmt_flags::kShowBase) != 0) {
         if (base == 16) prefix = "0x";

@@ -49,8 +49,7 @@ void OpenTraceRecord(TraceRecord& record, ITracer* tracer, std::uint32_t level) 
 namespace fmt_flags {
 constexpr std::uint32_t kShowBase = 0x8, kLeft = 0x40, kRight = 0x80, kInternal = 0x100,
                         kAdjustField = 0x1c0, kDec = 0x200, kOct = 0x400, kHex = 0x800,
-                        kBaseField = 0xe00, kScientific = 0x1000, kFixed = 0x2000,
-                        kSkipWs = 0x1;
+                        kBaseField = 0xe00, kScientific = 0x1000, kFixed = 0x2000, kSkipWs = 0x1;
 }  // namespace fmt_flags
 
 enum class Manip { hex, oct, dec, showbase, left, right, internal, fixed, scientific, other };
@@ -160,8 +159,7 @@ constexpr bool StartsWith(const char* text, const char* prefix) noexcept {
 }
 
 constexpr bool IsIdentifierChar(char c) noexcept {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
 // Where the qualified name starts in a GCC/clang pretty function name, which spells the
@@ -204,8 +202,8 @@ constexpr std::size_t QualifiedNameOffset(const char* name) noexcept {
 #if defined(_MSC_VER) && !defined(__clang__)
 #define ZEF_FUNCTION_NAME __FUNCTION__
 #else
-#define ZEF_FUNCTION_NAME                                                                  \
-    (__PRETTY_FUNCTION__ +                                                                 \
-     ::std::integral_constant<::std::size_t,                                               \
+#define ZEF_FUNCTION_NAME                    \
+    (__PRETTY_FUNCTION__ +                   \
+     ::std::integral_constant<::std::size_t, \
                               ::zef::detail::QualifiedNameOffset(__PRETTY_FUNCTION__)>::value)
 #endif

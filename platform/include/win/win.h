@@ -87,6 +87,8 @@ constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_UNSUPPORTED_TYPE = 1630;
 constexpr DWORD ERROR_IO_DEVICE = 1117;
+constexpr DWORD ERROR_BAD_PATHNAME = 161;
+constexpr DWORD ERROR_NOACCESS = 998;
 
 constexpr DWORD DLL_PROCESS_DETACH = 0;
 constexpr DWORD DLL_PROCESS_ATTACH = 1;
@@ -94,13 +96,22 @@ constexpr DWORD DLL_THREAD_ATTACH = 2;
 constexpr DWORD DLL_THREAD_DETACH = 3;
 
 constexpr DWORD GENERIC_READ = 0x80000000u;
+constexpr DWORD GENERIC_WRITE = 0x40000000u;
 constexpr DWORD FILE_SHARE_READ = 0x1;
 constexpr DWORD OPEN_EXISTING = 3;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 
+constexpr DWORD HEAP_ZERO_MEMORY = 0x8;
+
+constexpr DWORD RRF_RT_REG_SZ = 0x2;
 constexpr DWORD RRF_RT_REG_DWORD = 0x10;
+constexpr DWORD RRF_RT_ANY = 0xFFFF;
+constexpr DWORD REG_NONE = 0;
+constexpr DWORD REG_SZ = 1;
 constexpr DWORD REG_DWORD = 4;
 // The predefined key's value as Windows defines it (sign-extended on 64-bit).
+inline HKEY const HKEY_CURRENT_USER =
+    reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<std::int32_t>(0x80000001u)));
 inline HKEY const HKEY_LOCAL_MACHINE =
     reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<std::int32_t>(0x80000002u)));
 
@@ -115,8 +126,12 @@ inline bool operator==(const GUID& a, const GUID& b) {
     return true;
 }
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 // HRESULT_FROM_WIN32 as the SDK's macro defines it.
 constexpr HRESULT HRESULT_FROM_WIN32(std::uint32_t x) {
     return static_cast<HRESULT>(x) <= 0 ? static_cast<HRESULT>(x)
@@ -154,15 +169,18 @@ QORVEX_WIN_API void CoTaskMemFree(LPVOID block);
 QORVEX_WIN_API HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD shareMode, void* security,
                                   DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
 QORVEX_WIN_API DWORD GetFileSize(HANDLE file, DWORD* high);
-QORVEX_WIN_API BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped);
+QORVEX_WIN_API BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read,
+                             void* overlapped);
 QORVEX_WIN_API BOOL CloseHandle(HANDLE handle);
 
 // strsafe's StringCchPrintfW: formats into dest (destUnits UTF-16 units, terminator
 // included). S_OK when the whole text fits; STRSAFE_E_INSUFFICIENT_BUFFER (0x8007007A) with the
 // output truncated and zero-terminated when it does not; STRSAFE_E_INVALID_PARAMETER for a
-// zero-sized or oversized (> 2147483647 units) buffer. %s takes a UTF-16 string. The
-// simulated binding supports the conversions the module uses: %s, %u, %d, %x with flags '0'
-// and '-' and a width, and %%.
+// zero-sized or oversized (> 2147483647 units) buffer, leaving dest alone. As in every Windows
+// wide printf, %s takes a UTF-16 string (%hs a narrow one) and 'l' means 32 bits. The simulated
+// binding implements %s %hs %S %c %d %i %u %x %X %o %% with the flags '-' '0' '+' ' ' '#', a width,
+// a precision and the sizes h l ll I I32 I64 z; it refuses any other conversion with
+// STRSAFE_E_INVALID_PARAMETER rather than guess.
 QORVEX_WIN_API HRESULT StringCchPrintfW(WCHAR* dest, std::size_t destUnits, LPCWSTR format, ...);
 
 }  // namespace win

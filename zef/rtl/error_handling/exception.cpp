@@ -56,9 +56,13 @@ Exception& Exception::operator=(const Exception& other) {
     return *this;
 }
 
-Exception::~Exception() { delete m_nested; }
+Exception::~Exception() {
+    delete m_nested;
+}
 
-wstring_t Exception::GetDescription() const { return m_message; }
+wstring_t Exception::GetDescription() const {
+    return m_message;
+}
 
 void Exception::SetNested(Exception* nested) noexcept {
     if (nested == m_nested) return;

@@ -14,6 +14,10 @@
 
 namespace zef {
 
+// The root of the family: where it was thrown, a free message (may be empty) and an optional
+// owned cause. Copies are deep (the cause is cloned), as the language's exception machinery
+// copies what it throws. Its std::exception part carries no text; what() names the concrete
+// class. Threading: an exception belongs to the thread that throws and handles it.
 class Exception : public std::exception {
 public:
     Exception(const char* file, std::uint32_t line, wstring_t message = {});
@@ -153,8 +157,8 @@ ResultCode HandleConstructionException(IServiceLocator* locator) noexcept;
 #define ZEF_THROW(Type, ...) throw Type(__FILE__, static_cast<std::uint32_t>(__LINE__), __VA_ARGS__)
 #define ZEF_THROW0(Type) throw Type(__FILE__, static_cast<std::uint32_t>(__LINE__))
 // A condition that has to hold; throws CheckFailedException when it does not.
-#define ZEF_CHECK(condition)                                   \
-    do {                                                       \
+#define ZEF_CHECK(condition)                                       \
+    do {                                                           \
         if (!(condition)) ZEF_THROW0(::zef::CheckFailedException); \
     } while (false)
 // A ResultCode that has to be a success; throws CheckResultFailedException with it otherwise.

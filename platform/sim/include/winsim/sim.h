@@ -53,7 +53,8 @@ QORVEX_WINSIM_API void SetRegistryDword(std::u16string_view subKey, std::u16stri
 QORVEX_WINSIM_API void SetRegistryString(std::u16string_view subKey, std::u16string_view valueName,
                                          std::u16string_view value);
 // Returns whether the value existed.
-QORVEX_WINSIM_API bool RemoveRegistryValue(std::u16string_view subKey, std::u16string_view valueName);
+QORVEX_WINSIM_API bool RemoveRegistryValue(std::u16string_view subKey,
+                                           std::u16string_view valueName);
 QORVEX_WINSIM_API void SetRegistryDword(const std::string& subKey, const std::string& valueName,
                                         std::uint32_t value);
 QORVEX_WINSIM_API void SetRegistryString(const std::string& subKey, const std::string& valueName,
@@ -74,7 +75,8 @@ QORVEX_WINSIM_API std::u16string GetWindowsDirectory();
 
 // Creates or replaces a file (its folders come into being with it). Replacing keeps the file's
 // identity: handles already open read the new contents, as handles on Windows see a file that
-// another writer changed.
+// another writer changed. PutFile, PutSparseFile and PutDirectory throw std::invalid_argument
+// for a path that is not absolute with a drive letter.
 QORVEX_WINSIM_API void PutFile(std::u16string_view path, std::vector<std::uint8_t> bytes);
 QORVEX_WINSIM_API void PutFile(const std::string& path, std::vector<std::uint8_t> bytes);
 // A file whose size is `size` but whose stored bytes are only `bytes`; the rest reads as zeros.
@@ -151,8 +153,8 @@ private:
 // ---- Call journal ---------------------------------------------------------------------------
 
 struct JournalEntry {
-    std::string call;    // "RegGetValueW"
-    std::string args;    // short UTF-8 text of the arguments: HKLM, "System\...", "OsBootCount", 0x10
+    std::string call;  // "RegGetValueW"
+    std::string args;  // short UTF-8 text of the arguments: HKLM, "System\...", "OsBootCount", 0x10
     std::string result;  // "0", "FALSE (error 2)", "0x80070002", a handle value ...
 };
 
