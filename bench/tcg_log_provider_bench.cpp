@@ -51,16 +51,17 @@ void PrepareMachine(LogLayout layout) {
     winsim::SetRegistryDword(u"System\\CurrentControlSet\\Control\\IntegrityServices",
                              u"OsResumeCount", kResumes - 1);
     const std::vector<std::uint8_t> log = qorvex::tools::BuildLargeBootLog(kLogSize, layout);
-    for (std::uint32_t resume = 0; resume < kResumes; ++resume) winsim::PutFile(LogPath(resume), log);
+    for (std::uint32_t resume = 0; resume < kResumes; ++resume)
+        winsim::PutFile(LogPath(resume), log);
 }
 
 // One plain pass over the logs: what any reader of these files has to do at least.
 std::uint64_t ReadAllPlainly(const std::vector<std::u16string>& paths) {
     std::uint64_t total = 0;
     for (const std::u16string& path : paths) {
-        win::HANDLE file = win::CreateFileW(path.c_str(), win::GENERIC_READ, win::FILE_SHARE_READ,
-                                            nullptr, win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL,
-                                            nullptr);
+        win::HANDLE file =
+            win::CreateFileW(path.c_str(), win::GENERIC_READ, win::FILE_SHARE_READ, nullptr,
+                             win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == win::INVALID_HANDLE_VALUE) return 0;
         const win::DWORD size = win::GetFileSize(file, nullptr);
         std::vector<std::uint8_t> buffer(size);

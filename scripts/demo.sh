@@ -17,4 +17,4 @@ cmake --build --preset default --parallel 2 --target qorvex-host qorvex
 if (($# == 0)); then
     set -- tcg-log
 fi
-exec build/default/host/qorvex-host --machine examples/machine "$@"
+exec build/default/bin/qorvex-host --machine examples/machine "$@"

@@ -103,22 +103,22 @@ stage_windows() {
     stop_wineserver
 }
 
-# Runs one libFuzzer target: new inputs go to a scratch corpus in the build folder, seeds come
-# from a corpus folder next to the target or in the source tree when there is one.
+# Runs one libFuzzer target: new inputs go to a scratch corpus in the build folder; seeds come
+# from <target>_corpus beside it (written by the build) and fuzz/corpus/<target> if present.
 run_fuzzer() {
     local target=$1 name
     name=$(basename "$target")
     local work=$ROOT/build/fuzz/corpus-run/$name
     mkdir -p "$work/corpus" "$work/artifacts"
     local dirs=("$work/corpus") seed
-    for seed in "$target.corpus" "${target}_corpus" "$(dirname "$target")/corpus/$name" \
-        "$ROOT/fuzz/corpus/$name" "$ROOT/fuzz/${name}_corpus"; do
+    for seed in "${target}_corpus" "$ROOT/fuzz/corpus/$name"; do
         [[ -d $seed ]] && dirs+=("$seed")
     done
     echo "$name: ${FUZZ_SECONDS} s, corpora: ${dirs[*]}"
     local status=0
+    # -timeout: an input that runs for 10 s counts as a hang and fails the step.
     env "${SANITIZER_ENV[@]}" "$target" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 \
-        -print_final_stats=1 -artifact_prefix="$work/artifacts/" "${dirs[@]}" \
+        -timeout=10 -print_final_stats=1 -artifact_prefix="$work/artifacts/" "${dirs[@]}" \
         >"$work/log.txt" 2>&1 || status=$?
     if ((status != 0)); then
         tail -n 80 "$work/log.txt"
@@ -158,10 +158,10 @@ stage_bench() {
     fi
     step "bench: build" build default
     local benches=()
-    mapfile -t benches < <(find "$ROOT/build/default/bench" -maxdepth 1 -type f -perm -u+x \
-        2>/dev/null | sort)
+    mapfile -t benches < <(find "$ROOT/build/default/bin" -maxdepth 1 -name '*_bench' \
+        -type f -perm -u+x 2>/dev/null | sort)
     if ((${#benches[@]} == 0)); then
-        skip "bench: smoke run" "no benchmark in build/default/bench"
+        skip "bench: smoke run" "no *_bench program in build/default/bin"
         return
     fi
     step "bench: smoke run" run_benchmarks "${benches[@]}"

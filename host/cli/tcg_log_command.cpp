@@ -135,8 +135,7 @@ void ForEachCodePoint(std::u16string_view text, CodePoint&& codePoint, Lone&& lo
 std::string Utf8FromUtf16(std::u16string_view text) {
     std::string out;
     ForEachCodePoint(
-        text, [&](char32_t c) { AppendUtf8(out, c); },
-        [&](char16_t) { AppendUtf8(out, 0xFFFD); });
+        text, [&](char32_t c) { AppendUtf8(out, c); }, [&](char16_t) { AppendUtf8(out, 0xFFFD); });
     return out;
 }
 
@@ -248,8 +247,8 @@ void PrintContents(CommandContext& context, const RawLogContents& contents) {
             << ", \"pcr8CompactHash\": " << digest(contents.pcr8) << "}\n";
         return;
     }
-    out << "GetRawTcgLog: " << FormatResultCode(zef::rc::kOk) << ' '
-        << ResultCodeText(zef::rc::kOk) << '\n';
+    out << "GetRawTcgLog: " << FormatResultCode(zef::rc::kOk) << ' ' << ResultCodeText(zef::rc::kOk)
+        << '\n';
     out << "module paths (" << contents.modulePaths.size() << "):\n";
     for (const std::u16string& path : contents.modulePaths)
         out << "  " << Utf8FromUtf16(path) << '\n';
@@ -267,8 +266,7 @@ int RunTcgLogCommand(CommandContext& context, const std::vector<std::string>& ar
     }
 #if !defined(_WIN32)
     if (!arguments.logFiles.empty()) {
-        if (const std::string error = PrepareMachineFromLogs(arguments.logFiles);
-            !error.empty()) {
+        if (const std::string error = PrepareMachineFromLogs(arguments.logFiles); !error.empty()) {
             context.err << "qorvex-host: " << error << '\n';
             if (context.json) context.out << "{\"error\": " << JsonString(error) << "}\n";
             return kExitCannotRun;

@@ -220,7 +220,8 @@ protected:
     // Boot 17 with resumes 0 to resumeCount, each with its ResumeLog.
     static void PutBoot(std::uint32_t resumeCount, std::uint32_t boot = 17) {
         SetCounters(boot, resumeCount);
-        for (std::uint32_t r = 0; r <= resumeCount; ++r) winsim::PutFile(LogPath(boot, r), ResumeLog(r));
+        for (std::uint32_t r = 0; r <= resumeCount; ++r)
+            winsim::PutFile(LogPath(boot, r), ResumeLog(r));
     }
 
     // GetRawTcgLog, then checks what must hold after every call, successful or not: no handle
@@ -304,11 +305,12 @@ TEST_P(TcgLogProviderBootTest, ReadsEveryResumeOfTheBootInOrder) {
 
     char resumeHex[16];
     std::snprintf(resumeHex, sizeof resumeHex, "0x%x", c.resumeCount);
-    EXPECT_THAT(RecordTexts(700),
-                ElementsAre("TcgLogProviderImpl::GetRawTcgLog: entering GetRawTcgLog",
-                            std::string("TcgLogProviderImpl::GetRawTcgLog: Current resume count = ") +
-                                resumeHex,
-                            "TcgLogProviderImpl::GetRawTcgLog: exiting GetRawTcgLog"));
+    EXPECT_THAT(
+        RecordTexts(700),
+        ElementsAre(
+            "TcgLogProviderImpl::GetRawTcgLog: entering GetRawTcgLog",
+            std::string("TcgLogProviderImpl::GetRawTcgLog: Current resume count = ") + resumeHex,
+            "TcgLogProviderImpl::GetRawTcgLog: exiting GetRawTcgLog"));
     EXPECT_THAT(RecordTexts(300), testing::IsEmpty());
 
     // The caller's reference is the only one; the object answers for its interface and for 0.
@@ -338,23 +340,25 @@ TEST_F(TcgLogProviderTest, MakesTheWindowsCallsAsWindowsExpectsThem) {
     ASSERT_EQ(Read(&log), 0);
     log->Release();
 
-    EXPECT_THAT(CallArgs("RegGetValueW"),
-                ElementsAre("HKLM, \"System\\CurrentControlSet\\services\\TPM\", \"OsBootCount\", 0x10",
-                            "HKLM, \"System\\CurrentControlSet\\Control\\IntegrityServices\", "
-                            "\"OsResumeCount\", 0x10"));
+    EXPECT_THAT(
+        CallArgs("RegGetValueW"),
+        ElementsAre("HKLM, \"System\\CurrentControlSet\\services\\TPM\", \"OsBootCount\", 0x10",
+                    "HKLM, \"System\\CurrentControlSet\\Control\\IntegrityServices\", "
+                    "\"OsResumeCount\", 0x10"));
     const std::vector<std::string> opens = CallArgs("CreateFileW");
     ASSERT_EQ(opens.size(), 2u);
     EXPECT_THAT(opens[0], testing::StartsWith("\"C:\\Windows\\Logs\\MeasuredBoot\\0000000017-"
                                               "0000000000.log\", 0x80000000, 0x1, "));
     EXPECT_THAT(opens[0], testing::HasSubstr(", 3, 0x80, "));
-    EXPECT_THAT(CallArgs("SHGetKnownFolderPath"),
-                testing::Each(testing::StartsWith("{F38BF404-1D43-42F2-9305-67DE0B28FC23}, 0x0, ")));
+    EXPECT_THAT(
+        CallArgs("SHGetKnownFolderPath"),
+        testing::Each(testing::StartsWith("{F38BF404-1D43-42F2-9305-67DE0B28FC23}, 0x0, ")));
     // Every folder path is freed and every handle closed, each right after its use.
     std::vector<std::string> calls;
     for (const std::string& call : winsim::JournalCalls()) {
         if (call != "StringCchPrintfW") calls.push_back(call);
     }
-    EXPECT_THAT(calls, ElementsAre("RegGetValueW", "RegGetValueW",                   //
+    EXPECT_THAT(calls, ElementsAre("RegGetValueW", "RegGetValueW",                        //
                                    "SHGetKnownFolderPath", "CreateFileW", "GetFileSize",  //
                                    "CloseHandle", "CoTaskMemFree",                        //
                                    "SHGetKnownFolderPath", "CreateFileW", "GetFileSize",  //
@@ -425,53 +429,68 @@ std::vector<FailureCase> FailureCases() {
         cases.push_back({name, [breakMachine](HostServicesBundle&) { breakMachine(); },
                          kUnknownException, message, true});
     };
-    api("missing_log_of_one_resume", [] { winsim::RemoveFile(LogPath(17, 1)); },
+    api(
+        "missing_log_of_one_resume", [] { winsim::RemoveFile(LogPath(17, 1)); },
         ReadFailed("80070002"));
-    api("missing_boot_count", [] { winsim::RemoveRegistryValue(kTpmKey, u"OsBootCount"); },
+    api(
+        "missing_boot_count", [] { winsim::RemoveRegistryValue(kTpmKey, u"OsBootCount"); },
         CountersFailed("80070002"));
-    api("missing_resume_count",
+    api(
+        "missing_resume_count",
         [] { winsim::RemoveRegistryValue(kIntegrityKey, u"OsResumeCount"); },
         CountersFailed("80070002"));
-    api("boot_count_not_a_dword",
-        [] { winsim::SetRegistryString(kTpmKey, u"OsBootCount", u"17"); },
+    api(
+        "boot_count_not_a_dword", [] { winsim::SetRegistryString(kTpmKey, u"OsBootCount", u"17"); },
         CountersFailed("8007065e"));
-    api("registry_refused", [] { InjectFault("RegGetValueW", FaultMode::Once, 0, 5); },
+    api(
+        "registry_refused", [] { InjectFault("RegGetValueW", FaultMode::Once, 0, 5); },
         CountersFailed("80070005"));
-    api("negative_registry_status",
+    api(
+        "negative_registry_status",
         [] { InjectFault("RegGetValueW", FaultMode::Nth, 2, 0x80070013u); },
         CountersFailed("80070013"));
-    api("no_windows_folder", [] { winsim::SetKnownFolder(win::FOLDERID_Windows, u""); },
+    api(
+        "no_windows_folder", [] { winsim::SetKnownFolder(win::FOLDERID_Windows, u""); },
         ReadFailed("80070002"));
-    api("known_folder_query_fails",
+    api(
+        "known_folder_query_fails",
         [] { InjectFault("SHGetKnownFolderPath", FaultMode::Nth, 3, 0x80004005u); },
         ReadFailed("80004005"));
-    api("windows_folder_too_long_for_the_name",
+    api(
+        "windows_folder_too_long_for_the_name",
         [] { winsim::SetWindowsDirectory("C:\\" + std::string(259 - 44 - 2, 'W')); },
         ReadFailed("8007007a"));
-    api("name_formatting_fails",
+    api(
+        "name_formatting_fails",
         [] { InjectFault("StringCchPrintfW", FaultMode::Once, 0, 0x80070057u); },
         ReadFailed("80070057"));
-    api("open_fails", [] { InjectFault("CreateFileW", FaultMode::Nth, 3, 32); },
+    api(
+        "open_fails", [] { InjectFault("CreateFileW", FaultMode::Nth, 3, 32); },
         ReadFailed("80070020"));
-    api("open_fails_without_a_last_error",
+    api(
+        "open_fails_without_a_last_error",
         [] { InjectFault("CreateFileW", FaultMode::Once, 0, 0); }, ReadFailed("80004005"));
-    api("size_query_fails", [] { InjectFault("GetFileSize", FaultMode::Nth, 4, 6); },
+    api(
+        "size_query_fails", [] { InjectFault("GetFileSize", FaultMode::Nth, 4, 6); },
         ReadFailed("80070006"));
-    api("read_fails", [] { InjectFault("ReadFile", FaultMode::Nth, 2, 1117); },
+    api(
+        "read_fails", [] { InjectFault("ReadFile", FaultMode::Nth, 2, 1117); },
         ReadFailed("8007045d"));
-    api("log_of_4_gib_or_more",
+    api(
+        "log_of_4_gib_or_more",
         [] {
             winsim::PutSparseFile(winsim::Utf16FromUtf8(LogPath(17, 2)), ResumeLog(2),
                                   (std::uint64_t{1} << 32) + 64);
         },
         ReadFailed("800700df"));
-    api("log_of_4_gib_minus_1",
+    api(
+        "log_of_4_gib_minus_1",
         [] {
-            winsim::PutSparseFile(winsim::Utf16FromUtf8(LogPath(17, 0)), ResumeLog(0),
-                                  0xFFFFFFFFu);
+            winsim::PutSparseFile(winsim::Utf16FromUtf8(LogPath(17, 0)), ResumeLog(0), 0xFFFFFFFFu);
         },
         ReadFailed("800700df"));
-    api("log_grows_between_size_query_and_read",
+    api(
+        "log_grows_between_size_query_and_read",
         [] {
             g_afterSizeQuery = [] {
                 std::vector<std::uint8_t> grown = ResumeLog(1);
@@ -481,7 +500,8 @@ std::vector<FailureCase> FailureCases() {
             g_sizeQueriesUntilAction = 3;  // right after resume 1's size was taken
         },
         ReadFailed("8007007a"));
-    api("resume_count_0xffffffff_ends_at_the_first_missing_log",
+    api(
+        "resume_count_0xffffffff_ends_at_the_first_missing_log",
         [] { winsim::SetRegistryDword(kIntegrityKey, u"OsResumeCount", 0xFFFFFFFFu); },
         ReadFailed("80070002"));
 
@@ -491,16 +511,14 @@ std::vector<FailureCase> FailureCases() {
                          winsim::SetHeapLimit(winsim::GetHeapStats().bytesInUse + (1 << 19));
                      },
                      kOutOfMemory, "", false});
-    cases.push_back({"host_refuses_the_result_objects_allocator",
-                     [](HostServicesBundle& host) {
-                         host.locator.Refuse(zef::kIidAllocator, kNoInterface);
-                     },
-                     kNoInterface, "GetInterfaceException - ", false});
-    cases.push_back({"host_refuses_the_result_objects_tracer",
-                     [](HostServicesBundle& host) {
-                         host.locator.Refuse(zef::kIidTracer, kNoInterface);
-                     },
-                     kNoInterface, "GetInterfaceException - ", false});
+    cases.push_back(
+        {"host_refuses_the_result_objects_allocator",
+         [](HostServicesBundle& host) { host.locator.Refuse(zef::kIidAllocator, kNoInterface); },
+         kNoInterface, "GetInterfaceException - ", false});
+    cases.push_back(
+        {"host_refuses_the_result_objects_tracer",
+         [](HostServicesBundle& host) { host.locator.Refuse(zef::kIidTracer, kNoInterface); },
+         kNoInterface, "GetInterfaceException - ", false});
     return cases;
 }
 
@@ -524,10 +542,10 @@ TEST_P(TcgLogProviderFailureTest, FailsWithTheCodeAndOneRecordAndLeavesTheOutPoi
     } else {
         EXPECT_THAT(failures[0], testing::StartsWith(c.message));
     }
-    EXPECT_THAT(RecordTexts(700),
-                testing::AllOf(testing::Contains(
-                                   "TcgLogProviderImpl::GetRawTcgLog: entering GetRawTcgLog"),
-                               testing::Not(testing::Contains(testing::HasSubstr("exiting")))));
+    EXPECT_THAT(
+        RecordTexts(700),
+        testing::AllOf(testing::Contains("TcgLogProviderImpl::GetRawTcgLog: entering GetRawTcgLog"),
+                       testing::Not(testing::Contains(testing::HasSubstr("exiting")))));
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, TcgLogProviderFailureTest, testing::ValuesIn(FailureCases()),
@@ -541,9 +559,9 @@ TEST_F(TcgLogProviderTest, ResumeCount0xFFFFFFFFStopsAtTheFirstMissingLog) {
     winsim::ScopedJournal journal;
     IRawTcgLog* log = kUntouched;
     EXPECT_EQ(Read(&log), kUnknownException);
-    EXPECT_THAT(OpenedLogs(), ElementsAre(LogName(17, 0), LogName(17, 0), LogName(17, 1),
-                                          LogName(17, 1), LogName(17, 2), LogName(17, 2),
-                                          LogName(17, 3)));
+    EXPECT_THAT(OpenedLogs(),
+                ElementsAre(LogName(17, 0), LogName(17, 0), LogName(17, 1), LogName(17, 1),
+                            LogName(17, 2), LogName(17, 2), LogName(17, 3)));
     EXPECT_THAT(RecordTexts(700), testing::Contains("TcgLogProviderImpl::GetRawTcgLog: Current "
                                                     "resume count = 0xffffffff"));
 }
