@@ -88,7 +88,9 @@ void BM_ParseLog(benchmark::State& state) {
     state.counters["parse_per_memcpy"] = parseSeconds / MemcpySeconds(log);
     state.SetLabel(layout == LogLayout::Sha1 ? "sha1 layout" : "crypto-agile layout");
 }
-BENCHMARK(BM_ParseLog)->Arg(static_cast<int>(LogLayout::Sha1))->Arg(static_cast<int>(LogLayout::CryptoAgile));
+BENCHMARK(BM_ParseLog)
+    ->Arg(static_cast<int>(LogLayout::Sha1))
+    ->Arg(static_cast<int>(LogLayout::CryptoAgile));
 
 void BM_Memcpy(benchmark::State& state) {
     const std::vector<std::uint8_t>& log = LargeLog(LogLayout::Sha1);
@@ -116,6 +118,8 @@ void BM_AddLog(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(log.size()));
     state.SetLabel(layout == LogLayout::Sha1 ? "sha1 layout" : "crypto-agile layout");
 }
-BENCHMARK(BM_AddLog)->Arg(static_cast<int>(LogLayout::Sha1))->Arg(static_cast<int>(LogLayout::CryptoAgile));
+BENCHMARK(BM_AddLog)
+    ->Arg(static_cast<int>(LogLayout::Sha1))
+    ->Arg(static_cast<int>(LogLayout::CryptoAgile));
 
 }  // namespace

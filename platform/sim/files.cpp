@@ -31,10 +31,14 @@ HRESULT SHGetKnownFolderPath(REFKNOWNFOLDERID id, DWORD flags, HANDLE token, PWS
             std::snprintf(guid, sizeof guid, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
                           id.Data1, id.Data2, id.Data3, id.Data4[0], id.Data4[1], id.Data4[2],
                           id.Data4[3], id.Data4[4], id.Data4[5], id.Data4[6], id.Data4[7]);
+            // Built piece by piece: g++ 12 at -O3 misreads `" " + std::string` (-Wrestrict).
+            std::string result = Hex(static_cast<std::uint32_t>(hr));
+            if (SUCCEEDED(hr) && path != nullptr) {
+                result += ' ';
+                result += Quote(*path);
+            }
             Record(m, "SHGetKnownFolderPath",
-                   std::string(guid) + ", " + Hex(flags) + ", " + Pointer(token),
-                   Hex(static_cast<std::uint32_t>(hr)) +
-                       (SUCCEEDED(hr) && path ? " " + Quote(*path) : std::string()));
+                   std::string(guid) + ", " + Hex(flags) + ", " + Pointer(token), result);
         }
         return hr;
     };
@@ -65,9 +69,11 @@ void CoTaskMemFree(LPVOID block) {
         Record(m, "CoTaskMemFree", Pointer(block), "invalid block");
         return;
     }
+    // Journal the address before the block goes: using the pointer after delete is undefined.
+    const std::string address = Pointer(block);
     m.heap.coTaskBlocks.erase(it);
     delete[] static_cast<char16_t*>(block);
-    Record(m, "CoTaskMemFree", Pointer(block), "");
+    Record(m, "CoTaskMemFree", address, "");
 }
 
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD shareMode, void* security, DWORD disposition,

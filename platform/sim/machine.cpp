@@ -71,7 +71,11 @@ std::string Quote(const char16_t* text) {
 }
 
 std::string Quote(std::u16string_view text) {
-    return "\"" + ToUtf8(text) + "\"";
+    // Appended in place: g++ 12 at -O3 misreads `"\"" + std::string` (-Wrestrict).
+    std::string quoted(1, '"');
+    quoted += ToUtf8(text);
+    quoted += '"';
+    return quoted;
 }
 
 std::string Hex(std::uint64_t value) {

@@ -260,8 +260,10 @@ HRESULT StringCchPrintfW(WCHAR* dest, std::size_t destUnits, LPCWSTR format, ...
     auto finish = [&](HRESULT hr) {
         if (Journaling(m)) {
             std::string result = Hex(static_cast<std::uint32_t>(hr));
-            if (dest != nullptr && destUnits != 0 && destUnits <= kStrsafeMaxCch)
-                result += " " + Quote(dest);
+            if (dest != nullptr && destUnits != 0 && destUnits <= kStrsafeMaxCch) {
+                result += ' ';
+                result += Quote(dest);
+            }
             Record(m, "StringCchPrintfW",
                    Pointer(dest) + ", " + std::to_string(destUnits) + ", " + Quote(format), result);
         }

@@ -42,7 +42,9 @@ std::vector<std::u16string> Paths(const zef::vector<zef::wstring_t>& paths) {
     return out;
 }
 
-Bytes Text(std::string_view text) { return ByteWriter().Ascii(text).Take(); }
+Bytes Text(std::string_view text) {
+    return ByteWriter().Ascii(text).Take();
+}
 
 // A log with the given module paths (long enough to leave the strings' inline buffer) in one
 // trust boundary, and compact hashes of the given data in PCR 4 and 8 when not empty.
@@ -168,11 +170,12 @@ TEST_F(RawTcgLogTest, AccumulatesLogsAndTheLastDigestWins) {
     TcgLogBuilder broken = TcgLogBuilder::Sha1Layout();
     broken.Add({EventTag(13, SipaFilePath(u"\\broken\\before.sys")),
                 EventTag(13, Sipa(tcg::kSipaFilePath, Bytes{0x41})),
-                EventTag(13, SipaFilePath(u"\\broken\\after.sys")), CompactHash(8, Text("unread"))});
+                EventTag(13, SipaFilePath(u"\\broken\\after.sys")),
+                CompactHash(8, Text("unread"))});
 
     zef::ref_ptr<RawTcgLogImpl> log = Create();
-    log->AddLog(Buffer(Log(LogLayout::Sha1, {u"\\first\\a.sys", u"\\first\\b.sys"}, "p4 first",
-                           "p8 first")));
+    log->AddLog(Buffer(
+        Log(LogLayout::Sha1, {u"\\first\\a.sys", u"\\first\\b.sys"}, "p4 first", "p8 first")));
     log->AddLog(Buffer(broken.Build()));
     log->AddLog(Buffer(Log(LogLayout::CryptoAgile, {u"\\second\\c.sys"}, {}, "p8 second")));
     log->AddLog(Buffer(Log(LogLayout::Sha1, {})));
@@ -226,9 +229,9 @@ TEST_F(RawTcgLogTest, HostRefusingATracerOrAllocatorFailsCreation) {
 // level-300 record, the caller's vector is as it was and nothing leaks.
 TEST_F(RawTcgLogTest, GetModulePathsReportsOutOfMemory) {
     zef::ref_ptr<RawTcgLogImpl> log = Create();
-    log->AddLog(Buffer(Log(LogLayout::Sha1, {u"\\Windows\\system32\\winload.efi",
-                                             u"\\Windows\\system32\\ntoskrnl.exe",
-                                             u"\\Windows\\system32\\hal.dll"})));
+    log->AddLog(Buffer(Log(
+        LogLayout::Sha1, {u"\\Windows\\system32\\winload.efi", u"\\Windows\\system32\\ntoskrnl.exe",
+                          u"\\Windows\\system32\\hal.dll"})));
     zef::vector<zef::wstring_t> paths;
     paths.push_back(zef::wstring_t(u"caller's own path"));
     const std::uint64_t liveBefore = winsim::GetHeapStats().liveBlocks;

@@ -75,7 +75,9 @@ Parsed Parse(const Bytes& log) {
     return parsed;
 }
 
-Bytes Text(std::string_view text) { return ByteWriter().Ascii(text).Take(); }
+Bytes Text(std::string_view text) {
+    return ByteWriter().Ascii(text).Take();
+}
 
 // Big events need no digests (measuring megabytes only slows the test down).
 TcgEvent Unmeasured(TcgEvent event) {
@@ -115,60 +117,92 @@ const Case kCases[] = {
                   EventTag(13, SipaFilePath(u"\\bare.sys")), Separator(13, 0x4C434257)});
      },
      {u"\\Windows\\system32\\winload.efi", u"\\Windows\\system32\\ntoskrnl.exe", u"\\bare.sys"},
-     std::nullopt, std::nullopt, TcgLogEnd::Complete},
+     std::nullopt,
+     std::nullopt,
+     TcgLogEnd::Complete},
     {"AggregationWithTwoPaths",
      [](TcgLogBuilder& log) {
          log.Add(EventTag(12, SipaContainer(tcg::kSipaLoadedModuleAggregation,
                                             {SipaFilePath(u"first"), SipaFilePath(u"second")})));
      },
-     {u"first", u"second"}, std::nullopt, std::nullopt, TcgLogEnd::Complete},
+     {u"first", u"second"},
+     std::nullopt,
+     std::nullopt,
+     TcgLogEnd::Complete},
     {"LastCompactHashOfPcr4And8Wins",
      [](TcgLogBuilder& log) {
          log.Add({CompactHash(4, Text("four a")), CompactHash(8, Text("eight a")),
                   CompactHash(11, Text("eleven")), CompactHash(4, Text("four b")),
                   CompactHash(0, Text("zero")), Separator(4)});
      },
-     {}, Text("four b"), Text("eight a"), TcgLogEnd::Complete},
+     {},
+     Text("four b"),
+     Text("eight a"),
+     TcgLogEnd::Complete},
     {"OnlyPcr4CompactHashes",
      [](TcgLogBuilder& log) {
          log.Add({CompactHash(4, Text("one")), CompactHash(4, Text("two"))});
      },
-     {}, Text("two"), std::nullopt, TcgLogEnd::Complete},
+     {},
+     Text("two"),
+     std::nullopt,
+     TcgLogEnd::Complete},
     {"CompactHashWithEmptyDataEndingTheLog",
      [](TcgLogBuilder& log) { log.Add(CompactHash(8, {})); },
-     {}, std::nullopt, Bytes{}, TcgLogEnd::Complete},
+     {},
+     std::nullopt,
+     Bytes{},
+     TcgLogEnd::Complete},
     {"EventEndingExactlyAtEndOfLogIsRead",
      [](TcgLogBuilder& log) {
          log.Add({Separator(0), EventTag(13, SipaTrustBoundary({SipaFilePath(u"last.sys")}))});
      },
-     {u"last.sys"}, std::nullopt, std::nullopt, TcgLogEnd::Complete},
+     {u"last.sys"},
+     std::nullopt,
+     std::nullopt,
+     TcgLogEnd::Complete},
     {"FilePathOfOnlyTheZeroUnitIsEmpty",
      [](TcgLogBuilder& log) { log.Add(EventTag(13, SipaFilePath(u""))); },
-     {u""}, std::nullopt, std::nullopt, TcgLogEnd::Complete},
+     {u""},
+     std::nullopt,
+     std::nullopt,
+     TcgLogEnd::Complete},
     {"OddFilePathSizeDropsTheHalfUnit",
      [](TcgLogBuilder& log) {
          log.Add(EventTag(13, Sipa(tcg::kSipaFilePath, Bytes{'a', 0, 'b', 0, 0})));
      },
-     {u"a"}, std::nullopt, std::nullopt, TcgLogEnd::Complete},
+     {u"a"},
+     std::nullopt,
+     std::nullopt,
+     TcgLogEnd::Complete},
     {"EmbeddedZeroUnitsAreKept",
      [](TcgLogBuilder& log) {
          log.Add(EventTag(13, Sipa(tcg::kSipaFilePath, Bytes{'a', 0, 0, 0, 'b', 0, 0, 0})));
      },
-     {std::u16string(u"a\0b", 3)}, std::nullopt, std::nullopt, TcgLogEnd::Complete},
+     {std::u16string(u"a\0b", 3)},
+     std::nullopt,
+     std::nullopt,
+     TcgLogEnd::Complete},
     {"EmptyContainersAndEmptyEventTags",
      [](TcgLogBuilder& log) {
          log.Add({EventTag(13, {}), EventTag(13, SipaTrustBoundary({})),
                   EventTag(13, SipaTrustBoundary({SipaContainer(tcg::kSipaElamAggregation, {}),
                                                   SipaFilePath(u"after")}))});
      },
-     {u"after"}, std::nullopt, std::nullopt, TcgLogEnd::Complete},
+     {u"after"},
+     std::nullopt,
+     std::nullopt,
+     TcgLogEnd::Complete},
     {"ContainerTypesAreToldByTheAggregationBitAlone",
      [](TcgLogBuilder& log) {
          // A non-measured (bit 31) container, and a file-path type with high bits is no path.
          log.Add(EventTag(13, SipaContainer(0xC0010004u, {SipaFilePath(u"inside")})));
          log.Add(EventTag(13, Sipa(0x80070001u, ByteWriter().Utf16(u"no", true).bytes())));
      },
-     {u"inside"}, std::nullopt, std::nullopt, TcgLogEnd::Complete},
+     {u"inside"},
+     std::nullopt,
+     std::nullopt,
+     TcgLogEnd::Complete},
     {"FilePathWithOneByteIsMalformed",
      [](TcgLogBuilder& log) {
          log.Add({CompactHash(4, Text("kept")), EventTag(13, SipaFilePath(u"before")),
@@ -177,12 +211,18 @@ const Case kCases[] = {
                                                   SipaFilePath(u"unread")})),
                   EventTag(13, SipaFilePath(u"later event")), CompactHash(4, Text("unread"))});
      },
-     {u"before", u"same event"}, Text("kept"), std::nullopt, TcgLogEnd::Malformed},
+     {u"before", u"same event"},
+     Text("kept"),
+     std::nullopt,
+     TcgLogEnd::Malformed},
     {"FilePathWithNoByteIsMalformed",
      [](TcgLogBuilder& log) {
          log.Add({EventTag(13, Sipa(tcg::kSipaFilePath, {})), EventTag(13, SipaFilePath(u"x"))});
      },
-     {}, std::nullopt, std::nullopt, TcgLogEnd::Malformed},
+     {},
+     std::nullopt,
+     std::nullopt,
+     TcgLogEnd::Malformed},
     {"ChildClaimingMoreThanItsContainerIsMalformed",
      [](TcgLogBuilder& log) {
          // The file path claims 6 bytes more than the container holds, though the log has them.
@@ -195,7 +235,10 @@ const Case kCases[] = {
          log.Add({EventTag(13, SipaFilePath(u"before")),
                   EventTag(13, SipaTrustBoundary({container, SipaFilePath(u"unread")}))});
      },
-     {u"before"}, std::nullopt, std::nullopt, TcgLogEnd::Malformed},
+     {u"before"},
+     std::nullopt,
+     std::nullopt,
+     TcgLogEnd::Malformed},
     {"SipaEventClaimingMoreThanItsEventDataIsMalformed",
      [](TcgLogBuilder& log) {
          TcgEvent tag = EventTag(13, SipaFilePath(u"spills"));
@@ -204,53 +247,78 @@ const Case kCases[] = {
          log.AddRaw(Bytes(2, 0));
          log.Add(EventTag(13, SipaFilePath(u"unread")));
      },
-     {}, std::nullopt, std::nullopt, TcgLogEnd::Malformed},
+     {},
+     std::nullopt,
+     std::nullopt,
+     TcgLogEnd::Malformed},
     {"ContainerTooSmallForAChildHeaderIsMalformed",
      [](TcgLogBuilder& log) {
          log.Add(EventTag(13, SipaTrustBoundary({Sipa(tcg::kSipaTrustBoundary, Bytes(4, 0)),
                                                  SipaFilePath(u"unread")})));
      },
-     {}, std::nullopt, std::nullopt, TcgLogEnd::Malformed},
+     {},
+     std::nullopt,
+     std::nullopt,
+     TcgLogEnd::Malformed},
     {"TrailingBytesTooShortForAHeaderAreTruncation",
      [](TcgLogBuilder& log) {
          log.Add(EventTag(13, SipaFilePath(u"read")));
          log.AddRaw(Bytes(5, 0));
      },
-     {u"read"}, std::nullopt, std::nullopt, TcgLogEnd::Truncated},
+     {u"read"},
+     std::nullopt,
+     std::nullopt,
+     TcgLogEnd::Truncated},
     {"LastEventCutShortStillGivesItsWholeSipaEvents",
      [](TcgLogBuilder& log) {
          TcgEvent tag = EventTag(13, SipaFilePath(u"whole"));
          tag.claimedDataSize = static_cast<std::uint32_t>(tag.data.size() + 100);
          log.Add(tag);
      },
-     {u"whole"}, std::nullopt, std::nullopt, TcgLogEnd::Truncated},
+     {u"whole"},
+     std::nullopt,
+     std::nullopt,
+     TcgLogEnd::Truncated},
     {"CompactHashWhoseDataIsCutShortStillCounts",
      [](TcgLogBuilder& log) {
          TcgEvent hash = CompactHash(8, Text("cut"));
          hash.claimedDataSize = 0xFFFFFFFFu;
          log.Add(hash);
      },
-     {}, std::nullopt, Text("cut"), TcgLogEnd::Truncated},
+     {},
+     std::nullopt,
+     Text("cut"),
+     TcgLogEnd::Truncated},
     {"EventDataSizeOfAllOnesEndsTheLog",
      [](TcgLogBuilder& log) {
          TcgEvent huge = Separator(0);
          huge.claimedDataSize = 0xFFFFFFFFu;
          log.Add({EventTag(13, SipaFilePath(u"before")), huge, EventTag(13, SipaFilePath(u"x"))});
      },
-     {u"before"}, std::nullopt, std::nullopt, TcgLogEnd::Truncated},
+     {u"before"},
+     std::nullopt,
+     std::nullopt,
+     TcgLogEnd::Truncated},
     {"SipaSizeOfAllOnesIsMalformed",
      [](TcgLogBuilder& log) {
-         log.Add({EventTag(13, SipaFilePath(u"before")),
-                  EventTag(13, SipaTrustBoundary({SipaSized(tcg::kSipaFilePath, 0xFFFFFFFFu,
-                                                            ByteWriter().Utf16(u"x", true).bytes())})),
-                  EventTag(13, SipaFilePath(u"unread"))});
+         log.Add(
+             {EventTag(13, SipaFilePath(u"before")),
+              EventTag(13, SipaTrustBoundary({SipaSized(tcg::kSipaFilePath, 0xFFFFFFFFu,
+                                                        ByteWriter().Utf16(u"x", true).bytes())})),
+              EventTag(13, SipaFilePath(u"unread"))});
      },
-     {u"before"}, std::nullopt, std::nullopt, TcgLogEnd::Malformed},
+     {u"before"},
+     std::nullopt,
+     std::nullopt,
+     TcgLogEnd::Malformed},
     {"ContainerSizeOfAllOnesIsMalformed",
      [](TcgLogBuilder& log) {
          log.Add(EventTag(13, SipaSized(tcg::kSipaTrustBoundary, 0xFFFFFFFFu, SipaFilePath(u"x"))));
      },
-     {}, std::nullopt, std::nullopt, TcgLogEnd::Malformed},
+     {},
+     std::nullopt,
+     std::nullopt,
+     TcgLogEnd::Malformed},
 };
 
 class TcgLogParserTest : public testing::TestWithParam<LogLayout> {};
@@ -317,13 +385,13 @@ TEST_P(TcgLogParserTest, ACutLogGivesAPrefixOfItsContents) {
 // the reader finishes and reports only bytes inside the log.
 TEST_P(TcgLogParserTest, AllOnesOverAnyFieldNeverReadsOutsideTheLog) {
     TcgLogBuilder builder = TcgLogBuilder::ForLayout(GetParam());
-    builder.Add({ScrtmVersion(u"v"), CompactHash(4, Text("p4")),
-                 EventTag(13, SipaTrustBoundary(
-                                  {SipaU32(tcg::kSipaApplicationSvn, 1),
-                                   SipaLoadedModule(u"\\a.sys", 1, 2),
-                                   SipaContainer(tcg::kSipaElamAggregation,
-                                                 {SipaFilePath(u"e"), SipaFilePath(u"f")})})),
-                 CompactHash(8, Text("p8")), EventTag(13, SipaFilePath(u"\\c.sys"))});
+    builder.Add(
+        {ScrtmVersion(u"v"), CompactHash(4, Text("p4")),
+         EventTag(13, SipaTrustBoundary({SipaU32(tcg::kSipaApplicationSvn, 1),
+                                         SipaLoadedModule(u"\\a.sys", 1, 2),
+                                         SipaContainer(tcg::kSipaElamAggregation,
+                                                       {SipaFilePath(u"e"), SipaFilePath(u"f")})})),
+         CompactHash(8, Text("p8")), EventTag(13, SipaFilePath(u"\\c.sys"))});
     const Bytes log = builder.Build();
     for (std::size_t at = 0; at + 4 <= log.size(); ++at) {
         SCOPED_TRACE(at);
@@ -339,8 +407,9 @@ TEST_P(TcgLogParserTest, AllOnesOverAnyFieldNeverReadsOutsideTheLog) {
 // recursion.
 TEST_P(TcgLogParserTest, ReadsAMillionLevelAggregationChain) {
     TcgLogBuilder builder = TcgLogBuilder::ForLayout(GetParam());
-    builder.Add({Unmeasured(EventTag(13, SipaAggregationChain(1'000'000, SipaFilePath(u"\\deep.sys")))),
-                 EventTag(13, SipaFilePath(u"\\after.sys"))});
+    builder.Add(
+        {Unmeasured(EventTag(13, SipaAggregationChain(1'000'000, SipaFilePath(u"\\deep.sys")))),
+         EventTag(13, SipaFilePath(u"\\after.sys"))});
     const Parsed parsed = Parse(builder.Build());
     EXPECT_EQ(parsed.result.end, TcgLogEnd::Complete);
     EXPECT_THAT(parsed.paths, ElementsAre(u"\\deep.sys", u"\\after.sys"));
@@ -357,7 +426,8 @@ TEST_P(TcgLogParserTest, ReadsDeepNestingWithDifferingEnds) {
     for (std::size_t level = 0; level < kDepth; ++level) {
         const std::size_t inner = kDepth - 1 - level;  // containers inside this one
         sipa.U32(tcg::kSipaLoadedModuleAggregation)
-            .U32(static_cast<std::uint32_t>(8 * inner + core.size() + (inner + 1) * trailer.size()));
+            .U32(
+                static_cast<std::uint32_t>(8 * inner + core.size() + (inner + 1) * trailer.size()));
     }
     sipa.Append(core);
     for (std::size_t level = 0; level < kDepth; ++level) sipa.Append(trailer);
@@ -434,8 +504,8 @@ TEST(TcgLogParserAgileTest, CompactHashWithoutSha1DigestKeepsThePreviousOne) {
     TcgLogBuilder builder = TcgLogBuilder::CryptoAgileLayout();
     builder.Add({CompactHash(4, Text("kept")),
                  CompactHashWithDigests(4, {{tcg::kAlgSha256, Bytes(32, 0x11)}}),
-                 CompactHashWithDigests(8, {{tcg::kAlgSha256, Bytes(32, 0x22)},
-                                            {tcg::kAlgSha1, Bytes(20, 0x33)}}),
+                 CompactHashWithDigests(
+                     8, {{tcg::kAlgSha256, Bytes(32, 0x22)}, {tcg::kAlgSha1, Bytes(20, 0x33)}}),
                  CompactHashWithDigests(8, {}), EventTag(13, SipaFilePath(u"read on"))});
     const Parsed parsed = Parse(builder.Build());
     EXPECT_EQ(parsed.result.end, TcgLogEnd::Complete);
@@ -461,10 +531,12 @@ TEST(TcgLogParserAgileTest, UnlistedDuplicateOrSurplusDigestsAreMalformed) {
         std::optional<std::uint32_t> claimedCount;
     } cases[] = {
         {"UnlistedAlgorithm", {{tcg::kAlgSha384, Bytes(48, 1)}}, std::nullopt},
-        {"SameAlgorithmTwice", {{tcg::kAlgSha1, Bytes(20, 1)}, {tcg::kAlgSha1, Bytes(20, 2)}},
+        {"SameAlgorithmTwice",
+         {{tcg::kAlgSha1, Bytes(20, 1)}, {tcg::kAlgSha1, Bytes(20, 2)}},
          std::nullopt},
         {"MoreDigestsThanAlgorithms",
-         {{tcg::kAlgSha1, Bytes(20, 1)}, {tcg::kAlgSha256, Bytes(32, 2)}}, 3u},
+         {{tcg::kAlgSha1, Bytes(20, 1)}, {tcg::kAlgSha256, Bytes(32, 2)}},
+         3u},
         {"DigestCountOfAllOnes", {{tcg::kAlgSha1, Bytes(20, 1)}}, 0xFFFFFFFFu},
     };
     for (const auto& c : cases) {
@@ -560,7 +632,8 @@ TEST(TcgLogParserAgileTest, CutInsideADigestIsTruncation) {
     EXPECT_FALSE(parsed.pcr4.has_value());
 }
 
-// ---- A real log ----------------------------------------------------------------------------------
+// ---- A real log
+// ----------------------------------------------------------------------------------
 
 // A measured-boot log of a Windows virtual machine on Google Cloud (Shielded VM), SHA-1 layout.
 TEST(TcgLogParserRealLogTest, ReadsTheShieldedVmLog) {

@@ -72,8 +72,8 @@ Bytes PadMessage(std::span<const std::uint8_t> data) {
 }
 
 std::uint32_t LoadBigEndian32(const std::uint8_t* p) {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) |
-           (std::uint32_t{p[2]} << 8) | std::uint32_t{p[3]};
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           std::uint32_t{p[3]};
 }
 
 template <std::size_t N>
@@ -86,16 +86,14 @@ Bytes StoreBigEndian(const std::array<std::uint32_t, N>& words) {
 }
 
 constexpr std::uint32_t kSha256RoundConstants[64] = {
-    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4,
-    0xab1c5ed5, 0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe,
-    0x9bdc06a7, 0xc19bf174, 0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f,
-    0x4a7484aa, 0x5cb0a9dc, 0x76f988da, 0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7,
-    0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967, 0x27b70a85, 0x2e1b2138, 0x4d2c6dfc,
-    0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85, 0xa2bfe8a1, 0xa81a664b,
-    0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070, 0x19a4c116,
-    0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7,
-    0xc67178f2};
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
 }  // namespace
 
@@ -105,7 +103,8 @@ Bytes Sha1(std::span<const std::uint8_t> data) {
     for (std::size_t block = 0; block < padded.size(); block += 64) {
         std::uint32_t w[80];
         for (int i = 0; i < 16; ++i) w[i] = LoadBigEndian32(&padded[block + 4 * i]);
-        for (int i = 16; i < 80; ++i) w[i] = RotateLeft(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
+        for (int i = 16; i < 80; ++i)
+            w[i] = RotateLeft(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
         std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
         for (int i = 0; i < 80; ++i) {
             std::uint32_t f, k;
@@ -154,10 +153,12 @@ Bytes Sha256(std::span<const std::uint8_t> data) {
         }
         std::array<std::uint32_t, 8> v = h;
         for (int i = 0; i < 64; ++i) {
-            const std::uint32_t s1 = RotateRight(v[4], 6) ^ RotateRight(v[4], 11) ^ RotateRight(v[4], 25);
+            const std::uint32_t s1 =
+                RotateRight(v[4], 6) ^ RotateRight(v[4], 11) ^ RotateRight(v[4], 25);
             const std::uint32_t ch = (v[4] & v[5]) ^ (~v[4] & v[6]);
             const std::uint32_t t1 = v[7] + s1 + ch + kSha256RoundConstants[i] + w[i];
-            const std::uint32_t s0 = RotateRight(v[0], 2) ^ RotateRight(v[0], 13) ^ RotateRight(v[0], 22);
+            const std::uint32_t s0 =
+                RotateRight(v[0], 2) ^ RotateRight(v[0], 13) ^ RotateRight(v[0], 22);
             const std::uint32_t maj = (v[0] & v[1]) ^ (v[0] & v[2]) ^ (v[1] & v[2]);
             const std::uint32_t t2 = s0 + maj;
             v = {t1 + t2, v[0], v[1], v[2], v[3] + t1, v[4], v[5], v[6]};
@@ -233,7 +234,9 @@ Bytes SipaFilePath(std::u16string_view path) {
     return Sipa(tcg::kSipaFilePath, ByteWriter().Utf16(path, true).bytes());
 }
 
-Bytes SipaImageSize(std::uint64_t size) { return SipaU64(tcg::kSipaImageSize, size); }
+Bytes SipaImageSize(std::uint64_t size) {
+    return SipaU64(tcg::kSipaImageSize, size);
+}
 
 Bytes SipaHashAlgorithmId(std::uint32_t algorithm) {
     return SipaU32(tcg::kSipaHashAlgorithmId, algorithm);
@@ -243,7 +246,9 @@ Bytes SipaAuthenticodeHash(std::span<const std::uint8_t> hash) {
     return Sipa(tcg::kSipaAuthenticodeHash, hash);
 }
 
-Bytes SipaImageBase(std::uint64_t base) { return SipaU64(tcg::kSipaImageBase, base); }
+Bytes SipaImageBase(std::uint64_t base) {
+    return SipaU64(tcg::kSipaImageBase, base);
+}
 
 Bytes SipaLoadedModule(const LoadedModule& module) {
     Bytes hash = module.authenticodeHash;
@@ -273,9 +278,11 @@ Bytes SipaAggregationChain(std::size_t depth, std::span<const std::uint8_t> inne
     };
     for (std::size_t level = 0; level < depth; ++level) {
         put32(8 * level, type | tcg::kSipaAggregation);
-        put32(8 * level + 4, static_cast<std::uint32_t>((depth - level - 1) * 8 + innermost.size()));
+        put32(8 * level + 4,
+              static_cast<std::uint32_t>((depth - level - 1) * 8 + innermost.size()));
     }
-    std::copy(innermost.begin(), innermost.end(), chain.begin() + static_cast<std::ptrdiff_t>(depth * 8));
+    std::copy(innermost.begin(), innermost.end(),
+              chain.begin() + static_cast<std::ptrdiff_t>(depth * 8));
     return chain;
 }
 
@@ -362,7 +369,8 @@ TcgEvent PostCode(std::string_view text) {
 }
 
 TcgEvent EfiPlatformFirmwareBlob(std::uint32_t pcr, std::uint64_t base, std::uint64_t length) {
-    return MakeEvent(pcr, tcg::kEvEfiPlatformFirmwareBlob, ByteWriter().U64(base).U64(length).Take());
+    return MakeEvent(pcr, tcg::kEvEfiPlatformFirmwareBlob,
+                     ByteWriter().U64(base).U64(length).Take());
 }
 
 TcgEvent EfiHandoffTables(std::uint64_t tableCount) {
@@ -414,7 +422,8 @@ TcgEvent EfiGptEvent(std::uint32_t partitionCount) {
     for (std::uint32_t i = 0; i < partitionCount; ++i) {
         data.Append(Pattern(16, 100 + i));  // partition type
         data.Append(Pattern(16, 200 + i));  // unique partition id
-        data.U64(2048 + 0x100000 * std::uint64_t{i}).U64(2048 + 0x100000 * std::uint64_t{i + 1} - 1);
+        data.U64(2048 + 0x100000 * std::uint64_t{i})
+            .U64(2048 + 0x100000 * std::uint64_t{i + 1} - 1);
         data.U64(0);
         const std::u16string_view name = i == 0 ? u"EFI system partition" : u"Basic data partition";
         data.Utf16(name, false).Fill(72 - 2 * name.size(), 0);
@@ -497,10 +506,10 @@ Bytes TcgLogBuilder::EventBytes(const TcgEvent& event) const {
             digests = *event.digests;
         } else {
             for (const DigestAlgorithm& algorithm : m_algorithms) {
-                digests.push_back({algorithm.id, unmeasured ? Bytes(algorithm.digestSize, 0)
-                                                            : Measure(algorithm.id,
-                                                                      algorithm.digestSize,
-                                                                      event.data)});
+                digests.push_back(
+                    {algorithm.id, unmeasured
+                                       ? Bytes(algorithm.digestSize, 0)
+                                       : Measure(algorithm.id, algorithm.digestSize, event.data)});
             }
         }
         out.U32(event.claimedDigestCount.value_or(static_cast<std::uint32_t>(digests.size())));
@@ -606,12 +615,9 @@ constexpr std::u16string_view kColdBootModules[] = {
 
 // The modules winresume.efi measures when the machine resumes from hibernation.
 constexpr std::u16string_view kResumeModules[] = {
-    u"\\Windows\\system32\\ntoskrnl.exe",
-    u"\\Windows\\system32\\hal.dll",
-    u"\\Windows\\System32\\drivers\\ksecdd.sys",
-    u"\\Windows\\system32\\CI.dll",
-    u"\\Windows\\System32\\drivers\\cng.sys",
-    u"\\Windows\\System32\\drivers\\storahci.sys",
+    u"\\Windows\\system32\\ntoskrnl.exe",        u"\\Windows\\system32\\hal.dll",
+    u"\\Windows\\System32\\drivers\\ksecdd.sys", u"\\Windows\\system32\\CI.dll",
+    u"\\Windows\\System32\\drivers\\cng.sys",    u"\\Windows\\System32\\drivers\\storahci.sys",
 };
 
 std::uint64_t Mix(std::u16string_view text, std::uint64_t seed) {
@@ -628,12 +634,13 @@ LoadedModule MakeModule(std::u16string_view path, std::uint32_t resumeIndex, std
     module.path = std::u16string(path);
     module.imageSize = 0x8000 + (Mix(path, 1) % 0x200) * 0x1000;
     module.imageBase = base;
-    module.authenticodeHash =
-        Sha256(ByteWriter().Utf16(path, false).U32(resumeIndex).bytes());
+    module.authenticodeHash = Sha256(ByteWriter().Utf16(path, false).U32(resumeIndex).bytes());
     return module;
 }
 
-Bytes Ascii(std::string_view text) { return ByteWriter().Ascii(text).Take(); }
+Bytes Ascii(std::string_view text) {
+    return ByteWriter().Ascii(text).Take();
+}
 
 // Firmware events (PCRs 0-7) up to and including the boot manager's launch.
 void AddFirmwareEvents(TcgLogBuilder& log) {
@@ -662,14 +669,15 @@ void AddFirmwareEvents(TcgLogBuilder& log) {
     log.Add({EfiVariable(7, tcg::kEvEfiVariableAuthority, kEfiImageSecurityDatabase, u"db",
                          Pattern(1537, 5)),
              EfiGptEvent(4), EfiAction(4, "Calling EFI Application from Boot Option"),
-             EfiBootServicesApplication(0x7E5B0018, 0x167B38, u"\\EFI\\Microsoft\\Boot\\bootmgfw.efi")});
+             EfiBootServicesApplication(0x7E5B0018, 0x167B38,
+                                        u"\\EFI\\Microsoft\\Boot\\bootmgfw.efi")});
 }
 
 // The common opening of a Windows trust boundary.
 std::vector<Bytes> BoundaryPreamble(std::uint32_t resumeIndex) {
-    return {SipaU32(tcg::kSipaApplicationSvn, 1), SipaU32(tcg::kSipaSvnChainStatus, 0),
-            SipaU8(tcg::kSipaBootDebugging, 0),   SipaU8(tcg::kSipaTestSigning, 0),
-            SipaU8(tcg::kSipaCodeIntegrity, 1),   SipaU32(tcg::kSipaBitlockerUnlock, 0),
+    return {SipaU32(tcg::kSipaApplicationSvn, 1),        SipaU32(tcg::kSipaSvnChainStatus, 0),
+            SipaU8(tcg::kSipaBootDebugging, 0),          SipaU8(tcg::kSipaTestSigning, 0),
+            SipaU8(tcg::kSipaCodeIntegrity, 1),          SipaU32(tcg::kSipaBitlockerUnlock, 0),
             SipaU64(tcg::kSipaEventCounter, resumeIndex)};
 }
 
@@ -733,7 +741,8 @@ Bytes BuildExampleBootLog(const ExampleBoot& boot, LogLayout layout) {
     // The OS loader's trust boundary: OS parameters, the ELAM driver, the loaded modules.
     std::vector<Bytes> parameters = BoundaryPreamble(boot.resumeIndex);
     parameters.push_back(SipaU32(tcg::kSipaOsDevice, 0x00010004));
-    parameters.push_back(Sipa(tcg::kSipaSystemRoot, ByteWriter().Utf16(u"\\Windows", true).bytes()));
+    parameters.push_back(
+        Sipa(tcg::kSipaSystemRoot, ByteWriter().Utf16(u"\\Windows", true).bytes()));
     parameters.push_back(SipaU64(tcg::kSipaDataExecutionPrevention, 1));
     parameters.push_back(SipaU8(tcg::kSipaSafeMode, 0));
     parameters.push_back(SipaU8(tcg::kSipaWinPe, 0));
@@ -812,9 +821,10 @@ std::vector<NamedLog> FuzzSeedLogs() {
                  EventTag(14, AuthorityKey(1, 40))});
         return log;
     };
-    seeds.push_back({"example-sha1-boot", BuildExampleBootLog(DescribeExampleBoot(0), LogLayout::Sha1)});
     seeds.push_back(
-        {"example-agile-resume", BuildExampleBootLog(DescribeExampleBoot(1), LogLayout::CryptoAgile)});
+        {"example-sha1-boot", BuildExampleBootLog(DescribeExampleBoot(0), LogLayout::Sha1)});
+    seeds.push_back({"example-agile-resume",
+                     BuildExampleBootLog(DescribeExampleBoot(1), LogLayout::CryptoAgile)});
     seeds.push_back({"mini-sha1", mini(LogLayout::Sha1).Build()});
     seeds.push_back({"mini-agile", mini(LogLayout::CryptoAgile).Build()});
 
@@ -822,8 +832,8 @@ std::vector<NamedLog> FuzzSeedLogs() {
         {{tcg::kAlgSha1, 20}, {tcg::kAlgSha256, 32}, {tcg::kAlgSha384, 48}});
     banks.Add({CompactHash(8, Ascii("three banks")),
                CompactHashWithDigests(4, {{tcg::kAlgSha256, Bytes(32, 0x44)}}),
-               CompactHashWithDigests(4, {{tcg::kAlgSha384, Bytes(48, 0x55)},
-                                          {tcg::kAlgSha1, Bytes(20, 0x66)}}),
+               CompactHashWithDigests(
+                   4, {{tcg::kAlgSha384, Bytes(48, 0x55)}, {tcg::kAlgSha1, Bytes(20, 0x66)}}),
                EventTag(13, SipaFilePath(u"\\bare.sys"))});
     seeds.push_back({"agile-three-banks", banks.Build()});
 
@@ -840,7 +850,8 @@ std::vector<NamedLog> FuzzSeedLogs() {
     for (int level = 0; level < 24; ++level) {
         ladder = SipaContainer(tcg::kSipaLoadedModuleAggregation, {ladder, SipaFilePath(u"p")});
     }
-    seeds.push_back({"nested-ladder", TcgLogBuilder::Sha1Layout().Add(EventTag(13, ladder)).Build()});
+    seeds.push_back(
+        {"nested-ladder", TcgLogBuilder::Sha1Layout().Add(EventTag(13, ladder)).Build()});
 
     Bytes cut = mini(LogLayout::Sha1).Build();
     cut.resize(cut.size() - 30);

@@ -208,12 +208,14 @@ enum class LogLayout { Sha1, CryptoAgile };
 class TcgLogBuilder {
 public:
     static TcgLogBuilder Sha1Layout();
-    static TcgLogBuilder CryptoAgileLayout(std::vector<DigestAlgorithm> algorithms = kSha1AndSha256);
+    static TcgLogBuilder CryptoAgileLayout(
+        std::vector<DigestAlgorithm> algorithms = kSha1AndSha256);
     static TcgLogBuilder ForLayout(LogLayout layout);
 
     // The data of the Spec ID event: signature, platform class 0, version 2.0 errata 2,
     // uintnSize 2, the algorithm table, vendorInfoSize and vendorInfo.
-    static Bytes SpecIdEventData(std::span<const DigestAlgorithm> algorithms, Bytes vendorInfo = {});
+    static Bytes SpecIdEventData(std::span<const DigestAlgorithm> algorithms,
+                                 Bytes vendorInfo = {});
 
     // Replaces the Spec ID event's data (malformed headers). The algorithms given to
     // CryptoAgileLayout still decide the digests of later events.

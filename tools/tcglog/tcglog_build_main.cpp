@@ -46,7 +46,8 @@ int Usage(const std::string& problem) {
 
 bool WriteFile(const std::filesystem::path& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) {
         std::fprintf(stderr, "tcglog-build: cannot write %s\n", path.string().c_str());
@@ -115,7 +116,8 @@ int main(int argc, char** argv) {
             if (!options.empty()) return Usage("unknown option --" + options.begin()->first);
             const auto description = qorvex::tools::DescribeExampleBoot(
                 static_cast<std::uint32_t>(*resumeIndex), static_cast<std::uint32_t>(*bootCount));
-            return WriteFile(*out, qorvex::tools::BuildExampleBootLog(description, *layout)) ? 0 : 1;
+            return WriteFile(*out, qorvex::tools::BuildExampleBootLog(description, *layout)) ? 0
+                                                                                             : 1;
         }
         if (command == "big") {
             const auto size = take("size");
