@@ -118,14 +118,21 @@ public:
 
     // Grows with value-initialised elements or shrinks.
     void resize(size_type count) {
-        while (size() > count) pop_back();
+        if (count <= size()) {
+            destroy_from(m_begin + count);
+            return;
+        }
         reserve(count);
-        while (size() < count) emplace_back();
+        if constexpr (std::is_trivially_default_constructible_v<T>) {
+            // Byte buffers (whole log files) are sized in one pass, not element by element.
+            std::uninitialized_value_construct(m_end, m_begin + count);
+            m_end = m_begin + count;
+        } else {
+            while (size() < count) emplace_back();
+        }
     }
     void pop_back() noexcept { (--m_end)->~T(); }
-    void clear() noexcept {
-        while (m_end != m_begin) pop_back();
-    }
+    void clear() noexcept { destroy_from(m_begin); }
 
     // Removes [first, last), moving the elements after it down; returns the position of the
     // first element after the removed ones.
@@ -140,6 +147,14 @@ public:
     iterator erase(const_iterator position) { return erase(position, position + 1); }
 
 private:
+    void destroy_from(T* first) noexcept {
+        if constexpr (std::is_trivially_destructible_v<T>) {
+            m_end = first;
+        } else {
+            while (m_end != first) pop_back();
+        }
+    }
+
     // A raw block from the vector's allocator; returned on unwinding unless adopted.
     struct Block {
         Block(IAllocator* allocator, size_type capacity)

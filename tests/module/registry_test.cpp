@@ -18,6 +18,11 @@ namespace {
 thread_local bool t_failNextNew = false;
 }  // namespace
 
+// g++ inlines these replacements into their callers and then sees malloc/free paired with
+// new/delete, which is exactly what a replacement does (-Wmismatched-new-delete).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void* operator new(std::size_t size) {
     if (t_failNextNew) {
         t_failNextNew = false;

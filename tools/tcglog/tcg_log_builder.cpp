@@ -854,7 +854,10 @@ std::vector<NamedLog> FuzzSeedLogs() {
         {"nested-ladder", TcgLogBuilder::Sha1Layout().Add(EventTag(13, ladder)).Build()});
 
     Bytes cut = mini(LogLayout::Sha1).Build();
-    cut.resize(cut.size() - 30);
+    // erase, not resize: g++ 12 at -O2 cannot see that the log is longer than 30 bytes and
+    // warns about the growth branch of resize.
+    cut.erase(cut.end() - std::min<std::ptrdiff_t>(30, static_cast<std::ptrdiff_t>(cut.size())),
+              cut.end());
     seeds.push_back({"truncated-sha1", cut});
 
     TcgLogBuilder lying = TcgLogBuilder::Sha1Layout();
