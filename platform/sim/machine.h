@@ -139,5 +139,7 @@ void PutFileLocked(MachineState& state, std::u16string_view path, std::vector<st
 
 std::u16string ToUtf16(std::string_view utf8);
 std::string ToUtf8(std::u16string_view utf16);
+// Appends one code point (below 0x110000) as UTF-8.
+void AppendUtf8(std::string& out, std::uint32_t codePoint);
 
 }  // namespace winsim::detail

@@ -78,7 +78,7 @@ void EncodeUtf8(char32_t codePoint, char* out) noexcept {
     }
 }
 
-// Appends fill, prefix and text by the spec's width, alignment and fill; returns the count.
+// Appends fill, prefix and text by the FormatSpec's width, alignment and fill; returns the count.
 std::size_t AppendPadded(wstring_t& output, std::u16string_view prefix, std::size_t textLength,
                          const FormatSpec& spec, auto&& appendText) {
     const std::size_t used = prefix.size() + textLength;
