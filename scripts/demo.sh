@@ -11,8 +11,9 @@ configure_args=()
 if [[ -n ${QORVEX_SHARED_DIR:-} ]]; then
     configure_args+=("-DQORVEX_SHARED_DIR=$QORVEX_SHARED_DIR")
 fi
+echo "demo: building qorvex-host and the module in build/default (about 30 s the first time)"
 cmake --preset default "${configure_args[@]}" >/dev/null
-cmake --build --preset default --parallel 2 --target qorvex-host qorvex
+cmake --build --preset default --parallel 2 --target qorvex-host qorvex -- --quiet
 
 if (($# == 0)); then
     set -- tcg-log

@@ -13,6 +13,7 @@ set -euo pipefail
 # g++-mingw-w64-x86-64           the Windows cross compilers (brings the -posix variant)
 # wine, wine64                   runs the Windows tests; wine brings the `wine` launcher
 # clang-format                   the house format
+# python3                        the command-line tests read the host's JSON output
 readonly PACKAGES=(
     cmake ninja-build g++
     clang libclang-rt-14-dev
@@ -20,11 +21,12 @@ readonly PACKAGES=(
     g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix
     wine wine64
     clang-format
+    python3
 )
 # Commands the scripts and the presets call by name, checked after an install.
 readonly COMMANDS=(
     cmake ninja g++ clang++ x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-gcc-posix
-    x86_64-w64-mingw32-objdump wine wineboot wineserver clang-format
+    x86_64-w64-mingw32-objdump wine wineboot wineserver clang-format python3
 )
 
 # True when dpkg has the package fully installed ("ii"); a removed package that left its
