@@ -9,7 +9,9 @@
 #   bench     one short pass of every benchmark, so that none of them rots
 #   tsan      ThreadSanitizer build and tests (only when named)
 #
-# Usage: scripts/test-all.sh [stage...]     stages default asan windows fuzz bench when none given
+#   format    clang-format check of every C++ source
+#
+# Usage: scripts/test-all.sh [stage...]     stages format default asan windows fuzz bench when none given
 # Environment: QORVEX_SHARED_DIR  the shared sample folder (default: ../shared beside the repo)
 #              QORVEX_FUZZ_SECONDS  how long each fuzz target runs (default 60)
 set -uo pipefail
@@ -95,6 +97,14 @@ configure_build_test() {
         --no-tests=error
 }
 
+# Every C++ source is formatted with the .clang-format at the root.
+check_format() {
+    local files=()
+    mapfile -t files < <(git ls-files '*.cpp' '*.h')
+    clang-format --dry-run -Werror "${files[@]}"
+}
+stage_format() { step "format: clang-format" check_format; }
+
 stage_default() { configure_build_test default env; }
 stage_asan() { configure_build_test asan env "${SANITIZER_ENV[@]}"; }
 stage_tsan() { configure_build_test tsan env TSAN_OPTIONS=halt_on_error=1; }
@@ -169,13 +179,13 @@ stage_bench() {
 
 stages=("$@")
 if ((${#stages[@]} == 0)); then
-    stages=(default asan windows fuzz bench)
+    stages=(format default asan windows fuzz bench)
 fi
 for stage in "${stages[@]}"; do
     case $stage in
-        default | asan | tsan | windows | fuzz | bench) ;;
+        format | default | asan | tsan | windows | fuzz | bench) ;;
         *)
-            echo "test-all: unknown stage '$stage' (default asan tsan windows fuzz bench)" >&2
+            echo "test-all: unknown stage '$stage' (format default asan tsan windows fuzz bench)" >&2
             exit 2
             ;;
     esac

@@ -14,8 +14,8 @@ namespace {
 #if defined(_WIN32)
 std::wstring Widen(const std::string& utf8) {
     if (utf8.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                      nullptr, 0);
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
     return wide;
@@ -25,7 +25,9 @@ void* Symbol(void* handle, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
 }
 #else
-void* Symbol(void* handle, const char* name) { return dlsym(handle, name); }
+void* Symbol(void* handle, const char* name) {
+    return dlsym(handle, name);
+}
 #endif
 }  // namespace
 
@@ -44,7 +46,9 @@ ModuleLibrary& ModuleLibrary::operator=(ModuleLibrary&& other) noexcept {
     return *this;
 }
 
-ModuleLibrary::~ModuleLibrary() { Unload(); }
+ModuleLibrary::~ModuleLibrary() {
+    Unload();
+}
 
 bool ModuleLibrary::Load(const std::string& path, std::string* error) {
     Unload();
@@ -62,8 +66,10 @@ bool ModuleLibrary::Load(const std::string& path, std::string* error) {
         return false;
     }
 #endif
-    m_getObjectFactory = reinterpret_cast<GetObjectFactoryFn>(Symbol(m_handle, kGetObjectFactoryExport));
-    m_canUnloadModule = reinterpret_cast<CanUnloadModuleFn>(Symbol(m_handle, kCanUnloadModuleExport));
+    m_getObjectFactory =
+        reinterpret_cast<GetObjectFactoryFn>(Symbol(m_handle, kGetObjectFactoryExport));
+    m_canUnloadModule =
+        reinterpret_cast<CanUnloadModuleFn>(Symbol(m_handle, kCanUnloadModuleExport));
     if (m_getObjectFactory == nullptr || m_canUnloadModule == nullptr) {
         *error = path + " does not export " +
                  (m_getObjectFactory == nullptr ? kGetObjectFactoryExport : kCanUnloadModuleExport);

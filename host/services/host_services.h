@@ -140,8 +140,7 @@ public:
     ServiceLocator(const ServiceLocator&) = delete;
     ServiceLocator& operator=(const ServiceLocator&) = delete;
 
-    zef::ResultCode GetInterface(zef::InterfaceId iid, std::uint32_t reserved,
-                                 void** out) override;
+    zef::ResultCode GetInterface(zef::InterfaceId iid, std::uint32_t reserved, void** out) override;
 
     // Refuses iid with code (negative) from now on; Accept undoes it.
     void Refuse(zef::InterfaceId iid, zef::ResultCode code);

@@ -85,8 +85,7 @@ protected:
 // The module's class registry (iid 0x1fc4ee7d).
 class IObjectFactoryProvider : public IObject {
 public:
-    virtual ResultCode GetObjectFactory(IServiceLocator* locator, ClassId classId,
-                                        void** out) = 0;
+    virtual ResultCode GetObjectFactory(IServiceLocator* locator, ClassId classId, void** out) = 0;
 
 protected:
     ~IObjectFactoryProvider() = default;

@@ -27,7 +27,11 @@ constexpr ResultCode kEnsureViolation = static_cast<ResultCode>(0x80000075u);
 constexpr ResultCode kUnspecifiedPlatformError = static_cast<ResultCode>(0x80010100u);
 }  // namespace rc
 
-constexpr bool Succeeded(ResultCode code) { return code >= 0; }
-constexpr bool Failed(ResultCode code) { return code < 0; }
+constexpr bool Succeeded(ResultCode code) {
+    return code >= 0;
+}
+constexpr bool Failed(ResultCode code) {
+    return code < 0;
+}
 
 }  // namespace zef
