@@ -2,16 +2,15 @@
 # Builds and tests every configuration, one step after another, and stops at the first step
 # that fails. Run from anywhere; as root on a fresh Debian 12 it first installs what is missing.
 #
+#   format    clang-format check of every C++ source
 #   default   Linux build on the simulated machine, all tests
 #   asan      the same under AddressSanitizer (leak checks on) and UBSan
+#   tsan      the same under ThreadSanitizer
 #   windows   mingw-w64 cross build; the Windows tests run under Wine, without a display
 #   fuzz      every libFuzzer target, each for a bounded time
 #   bench     one short pass of every benchmark, so that none of them rots
-#   tsan      ThreadSanitizer build and tests (only when named)
 #
-#   format    clang-format check of every C++ source
-#
-# Usage: scripts/test-all.sh [stage...]     stages format default asan windows fuzz bench when none given
+# Usage: scripts/test-all.sh [stage...]     all stages, in the order above, when none given
 # Environment: QORVEX_SHARED_DIR  the shared sample folder (default: ../shared beside the repo)
 #              QORVEX_FUZZ_SECONDS  how long each fuzz target runs (default 60)
 set -uo pipefail
@@ -179,7 +178,7 @@ stage_bench() {
 
 stages=("$@")
 if ((${#stages[@]} == 0)); then
-    stages=(format default asan windows fuzz bench)
+    stages=(format default asan tsan windows fuzz bench)
 fi
 for stage in "${stages[@]}"; do
     case $stage in
