@@ -6,8 +6,8 @@
 // Events are plain values (TcgEvent) made by the helpers below or by hand. Digests are measured
 // from the event data unless given; SHA-1 and SHA-256 are real, other algorithms get a
 // deterministic stand-in. For hostile logs a TcgEvent can claim a data size or digest count that
-// differs from what is written, SipaSized writes a lying SIPA size, the Spec ID data can be
-// replaced wholesale, and raw bytes can be appended anywhere; cut a built log with resize().
+// differs from what is written, SipaSized writes a lying SIPA size, a log header's Spec ID data can
+// be replaced wholesale, and raw bytes can be appended anywhere; cut a built log with resize().
 //
 // Threading: values only; a TcgLogBuilder is used by one thread at a time.
 #pragma once
@@ -212,12 +212,12 @@ public:
         std::vector<DigestAlgorithm> algorithms = kSha1AndSha256);
     static TcgLogBuilder ForLayout(LogLayout layout);
 
-    // The data of the Spec ID event: signature, platform class 0, version 2.0 errata 2,
+    // Data of a Spec ID event: signature, platform class 0, version 2.0 errata 2,
     // uintnSize 2, the algorithm table, vendorInfoSize and vendorInfo.
     static Bytes SpecIdEventData(std::span<const DigestAlgorithm> algorithms,
                                  Bytes vendorInfo = {});
 
-    // Replaces the Spec ID event's data (malformed headers). The algorithms given to
+    // Replaces this log's Spec ID event's data (malformed headers). The algorithms given to
     // CryptoAgileLayout still decide the digests of later events.
     TcgLogBuilder& SetSpecIdData(Bytes data);
     TcgLogBuilder& Add(const TcgEvent& event);
