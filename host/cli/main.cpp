@@ -227,5 +227,12 @@ int Run(int argc, char** argv) {
 }  // namespace qorvex::host
 
 int main(int argc, char** argv) {
-    return qorvex::host::Run(argc, argv);
+    // The module never throws across its exports; this catches the host's own failures (an
+    // unreadable input, memory) so they end with a message and exit code 1, not an abort.
+    try {
+        return qorvex::host::Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::cerr << "qorvex-host: " << e.what() << '\n';
+        return qorvex::host::kExitCannotRun;
+    }
 }

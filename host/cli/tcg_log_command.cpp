@@ -10,10 +10,12 @@
 // machine directory.
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -69,12 +71,18 @@ std::string PrepareMachineFromLogs(const std::vector<std::string>& files) {
     constexpr std::uint32_t kBootCount = 1;
     std::vector<std::vector<std::uint8_t>> logs;
     for (const std::string& file : files) {
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(file, ec))
+            return "cannot open log file '" + file + "': not a regular file";
         std::ifstream in(file, std::ios::binary);
         if (!in) return "cannot open log file '" + file + "'";
-        std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                        std::istreambuf_iterator<char>());
-        if (in.bad()) return "cannot read log file '" + file + "'";
-        logs.push_back(std::move(bytes));
+        // Read through the stream (not istreambuf_iterator), so a read error sets a flag
+        // instead of throwing out of the command.
+        std::ostringstream contents;
+        contents << in.rdbuf();
+        if (in.bad() || contents.fail()) return "cannot read log file '" + file + "'";
+        const std::string text = std::move(contents).str();
+        logs.emplace_back(text.begin(), text.end());
     }
 
     winsim::Reset();

@@ -5,9 +5,6 @@
 #if defined(_WIN32)
 #include <malloc.h>
 #endif
-#if defined(_WIN32)
-#include <malloc.h>
-#endif
 
 namespace qorvex::host {
 

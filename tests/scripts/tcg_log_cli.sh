@@ -71,6 +71,7 @@ if [[ -f $work/text.out ]]; then
         fail "text: the public sample has no PCR 4 digest"
 fi
 
+run log-is-a-directory 1 - tcg-log --json --log "$root/examples"
 run unknown-argument 2 - tcg-log --bogus
 run log-without-file 2 - tcg-log --log
 run unreadable-log 1 - tcg-log --json --log "$work/no-such.log"

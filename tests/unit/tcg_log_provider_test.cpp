@@ -678,4 +678,11 @@ TEST(TpmAttGetPlatformLogFromArchiveTest, WithoutAByteCountTheArgumentIsInvalid)
     EXPECT_EQ(winsim::GetHeapStats().coTaskMemLiveBlocks, 0u);
 }
 
+TEST_F(TcgLogProviderTest, NullOutPointerIsRefusedBeforeAnyLogIsRead) {
+    PutBoot(0);
+    winsim::ScopedJournal journal;
+    EXPECT_EQ(m_provider->GetRawTcgLog(nullptr), zef::rc::kInvalidArgument);
+    EXPECT_TRUE(CallArgs("CreateFileW").empty());
+}
+
 }  // namespace

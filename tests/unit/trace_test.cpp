@@ -315,14 +315,15 @@ TEST_F(TraceTest, NumbersByFormatSpecUseTheirOwnWidthFillAndAlignment) {
         SCOPED_TRACE(c.expected);
         EXPECT_EQ(TextOf([&](TraceWriter& w) { w.Append(c.value, c.spec); }), c.expected);
     }
-    // The usual form of a result code, and the writer's own width is left for the next append.
+    // The usual form of a result code; a FormatSpec append ignores the writer's width but, like
+    // every append, uses it up, so it does not pad the append after it.
     EXPECT_EQ(TextOf([](TraceWriter& w) {
                   w << "0x" << zef::Hex8(0x80070005u) << " ";
                   w.SetWidth(3);
                   w.Append(1u, FormatSpec{});
                   w << 2u;
               }),
-              "0x80070005 1  2");
+              "0x80070005 12");
 }
 
 // ---- UTF-16 text

@@ -234,6 +234,7 @@ TraceWriter& TraceWriter::Append(std::uint32_t value, const FormatSpec& spec) no
     if (spec.alignment == 0) WriteFill(fill, fillChar);
     if (char* at = Reserve(digitCount)) std::memcpy(at, first, digitCount);
     if (spec.alignment < 0) WriteFill(fill, fillChar);
+    m_width = 0;  // the writer's width is for one append, whichever kind it was
     return *this;
 }
 
