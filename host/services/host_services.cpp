@@ -239,4 +239,18 @@ std::uint64_t ServiceLocator::Requests(zef::InterfaceId iid) const {
     return it == m_requests.end() ? 0 : it->second;
 }
 
+std::string HostServicesBundle::Leftovers() const {
+    std::string text;
+    const auto note = [&text](const char* what, std::uint64_t count) {
+        if (count != 0) text += std::string(what) + ": " + std::to_string(count) + "\n";
+    };
+    note("allocator references", allocator.RefCount());
+    note("tracer references", tracer.RefCount());
+    note("locator references", locator.RefCount());
+    note("allocator blocks not freed", allocator.LiveBlocks());
+    note("frees of blocks the allocator never gave", allocator.BadFrees());
+    note("record buffers not submitted", tracer.OpenBuffers());
+    return text;
+}
+
 }  // namespace qorvex::host

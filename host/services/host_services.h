@@ -160,6 +160,10 @@ struct HostServicesBundle {
     CountingAllocator allocator;
     CapturingTracer tracer;
     ServiceLocator locator{&allocator, &tracer};
+
+    // What the module has not given back, one item per line: references it still holds, blocks
+    // it never freed or freed wrongly, records it never submitted. Empty when all is back.
+    std::string Leftovers() const;
 };
 
 }  // namespace qorvex::host

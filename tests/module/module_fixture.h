@@ -35,12 +35,7 @@ protected:
     void TearDown() override {
         if (!s_module) return;
         EXPECT_EQ(CanUnload(), zef::rc::kOk);
-        EXPECT_EQ(host.allocator.RefCount(), 0u);
-        EXPECT_EQ(host.tracer.RefCount(), 0u);
-        EXPECT_EQ(host.locator.RefCount(), 0u);
-        EXPECT_EQ(host.allocator.LiveBlocks(), 0u);
-        EXPECT_EQ(host.allocator.BadFrees(), 0u);
-        EXPECT_EQ(host.tracer.OpenBuffers(), 0u);
+        EXPECT_EQ(host.Leftovers(), "");
     }
 
     static zef::ResultCode GetObjectFactory(zef::IServiceLocator* locator, zef::ClassId classId,

@@ -215,12 +215,7 @@ class ComponentObjectTest : public ::testing::Test {
 protected:
     void TearDown() override {
         EXPECT_EQ(Counts{}, m_start) << "module-wide counts changed";
-        EXPECT_EQ(host.allocator.RefCount(), 0u);
-        EXPECT_EQ(host.tracer.RefCount(), 0u);
-        EXPECT_EQ(host.locator.RefCount(), 0u);
-        EXPECT_EQ(host.allocator.LiveBlocks(), 0u);
-        EXPECT_EQ(host.allocator.BadFrees(), 0u);
-        EXPECT_EQ(host.tracer.OpenBuffers(), 0u);
+        EXPECT_EQ(host.Leftovers(), "");
     }
 
     HostServicesBundle host;

@@ -67,10 +67,7 @@ protected:
         EXPECT_EQ(zef::ModuleObjectCount().load(), m_objects);
         EXPECT_EQ(Tracker::LiveCount(), m_live);
         EXPECT_EQ(Tracker::Fold(), m_fold);
-        EXPECT_EQ(m_host.allocator.RefCount(), 0u);
-        EXPECT_EQ(m_host.tracer.RefCount(), 0u);
-        EXPECT_EQ(m_host.locator.RefCount(), 0u);
-        EXPECT_EQ(m_host.tracer.OpenBuffers(), 0u);
+        EXPECT_EQ(m_host.Leftovers(), "");
     }
 
     zef::ref_ptr<RawTcgLogImpl> Create() { return RawTcgLogImpl::Create(&m_host.locator); }

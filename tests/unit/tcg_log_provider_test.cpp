@@ -205,11 +205,7 @@ protected:
         if (m_provider != nullptr) {
             EXPECT_EQ(m_provider->Release(), 0u);
         }
-        EXPECT_EQ(m_host.allocator.LiveBlocks(), 0u);
-        EXPECT_EQ(m_host.allocator.BadFrees(), 0u);
-        EXPECT_EQ(m_host.locator.RefCount(), 0u);
-        EXPECT_EQ(m_host.tracer.RefCount(), 0u);
-        EXPECT_EQ(m_host.allocator.RefCount(), 0u);
+        EXPECT_EQ(m_host.Leftovers(), "");
     }
 
     static void SetCounters(std::uint32_t boot, std::uint32_t resume) {
