@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "zef/result_code_texts.h"
 
 #include <cstdio>
 #include <ostream>
@@ -6,72 +7,6 @@
 namespace qorvex::host {
 
 namespace {
-
-struct CodeText {
-    std::uint32_t code;
-    const char* text;
-};
-
-// The texts of the result codes, as the module itself names them. The host keeps its own copy:
-// it reaches the module only through its exports and links none of its code.
-constexpr CodeText kCodeTexts[] = {
-    {0x00000000u, "No error"},
-    {0x00000001u, "False"},
-    {0x80000001u, "Interface not supported"},
-    {0x80000040u, "Unexpected"},
-    {0x80000041u, "Out of memory"},
-    {0x80000042u, "Not supported"},
-    {0x80000043u, "Not implemented"},
-    {0x80000044u, "Buffer too small"},
-    {0x80000045u, "Access denied"},
-    {0x80000046u, "Invalid argument"},
-    {0x8000004Au, "Not matched"},
-    {0x8000004Bu, "Unspecified error"},
-    {0x8000004Cu, "Not found"},
-    {0x8000004Du, "Found"},
-    {0x8000004Fu, "Locked"},
-    {0x80000050u, "Not locked"},
-    {0x80000051u, "Operation cancelled"},
-    {0x80000057u, "Method not found"},
-    {0x80000058u, "Stack is empty"},
-    {0x80000059u, "Media error"},
-    {0x8000005Au, "Invalid signature"},
-    {0x8000005Bu, "Invalid version"},
-    {0x8000005Cu, "Invalid size"},
-    {0x8000005Du, "Invalid type"},
-    {0x8000005Eu, "Invalid index"},
-    {0x80000062u, "Out of space"},
-    {0x80000063u, "Not ready"},
-    {0x80000064u, "Less than"},
-    {0x80000065u, "More than"},
-    {0x80000066u, "Prohibited"},
-    {0x80000067u, "Already done"},
-    {0x80000068u, "Need reboot"},
-    {0x80000069u, "Bases corrupted"},
-    {0x8000006Au, "Invalid state"},
-    {0x8000006Bu, "Not initialized"},
-    {0x8000006Cu, "Insufficient resources"},
-    {0x80000071u, "Invalid result"},
-    {0x80000072u, "Unknown exception"},
-    {0x80000076u, "Meta information not found"},
-    {0x80000100u, "Class not found"},
-    {0x80000180u, "Property not found"},
-    {0x80000221u, "Operation timeout"},
-    {0x80010100u, "Unspecified platform error"},
-    {0x80010101u, "Invalid handle"},
-    {0x80010102u, "File not found"},
-    {0x80010103u, "Path not found"},
-    {0x80010104u, "Sharing violation"},
-    {0x80010105u, "Already exists"},
-    {0x80010106u, "Wait abandoned"},
-    {0x80010107u, "Symbol not found"},
-    {0x80010108u, "Sxs is incorrect"},
-    {0x80010109u, "Invalid path name"},
-    {0x80010110u, "Cannot open an anonymous level security token"},
-    {0x80010111u, "Password is invalid"},
-    {0x80010112u, "Module not found"},
-    {0x80010113u, "System image bad signature"},
-};
 
 void AddStep(std::vector<ChainStep>* steps, const char* step, zef::ClassId classId,
              zef::ResultCode code) {
@@ -134,14 +69,12 @@ std::string FormatResultCode(zef::ResultCode code) {
     return text;
 }
 
-const char* ResultCodeText(zef::ResultCode code) {
-    for (const CodeText& entry : kCodeTexts) {
-        if (entry.code == static_cast<std::uint32_t>(code)) return entry.text;
-    }
-    // Family 1 (platform codes) has a default of its own, whatever bit 31 holds.
-    if ((static_cast<std::uint32_t>(code) & 0x7FFF0000u) == 0x00010000u)
-        return "Unknown platform result code";
-    return "Unknown result code";
+std::string ResultCodeText(zef::ResultCode code) {
+    // The tables are ASCII; each unit is one character.
+    std::string text;
+    for (const char16_t* p = zef::result_code_texts::Any(code); *p != 0; ++p)
+        text += static_cast<char>(*p);
+    return text;
 }
 
 std::string ClassName(zef::ClassId classId) {

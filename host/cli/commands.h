@@ -106,8 +106,8 @@ zef::ResultCode UnloadModuleIfIdle(CommandContext& context);
 
 // "0x" and eight lowercase hex digits.
 std::string FormatResultCode(zef::ResultCode code);
-// The text of the codes a host can meet from this module; "Unknown result code" otherwise.
-const char* ResultCodeText(zef::ResultCode code);
+// The text of a result code, from the same tables the module uses (zef/result_code_texts.h).
+std::string ResultCodeText(zef::ResultCode code);
 // The name qorvex-host prints for a class id of the module.
 std::string ClassName(zef::ClassId classId);
 // text as a JSON string literal, quotes included.
