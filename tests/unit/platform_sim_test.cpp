@@ -907,13 +907,21 @@ TEST_F(MachineDirectoryTest, LoadsRegistryFoldersAndDriveFiles) {
 }
 
 TEST_F(MachineDirectoryTest, KnownFoldersCanBeMovedOrRemoved) {
-    Write("machine.json", R"({"windowsDirectory": "D:\\WinNT",
-        "knownFolders": {"{F38BF404-1D43-42F2-9305-67DE0B28FC23}": null}})");
-    ASSERT_EQ("", Load());
-    EXPECT_EQ(u"D:\\WinNT", winsim::GetWindowsDirectory());
-    win::PWSTR path = nullptr;
-    EXPECT_EQ(win::HRESULT_FROM_WIN32(win::ERROR_FILE_NOT_FOUND),
-              win::SHGetKnownFolderPath(win::FOLDERID_Windows, 0, nullptr, &path));
+    // "knownFolders" applies after "windowsDirectory" wherever each stands in the file.
+    for (const char* json : {R"({"windowsDirectory": "D:\\WinNT",
+        "knownFolders": {"{F38BF404-1D43-42F2-9305-67DE0B28FC23}": null}})",
+                             R"({"knownFolders": {"Windows": null},
+        "windowsDirectory": "D:\\WinNT"})"}) {
+        SCOPED_TRACE(json);
+        Write("machine.json", json);
+        ASSERT_EQ("", Load());
+        EXPECT_EQ(u"D:\\WinNT", winsim::GetWindowsDirectory());
+        // The loader makes the Windows folder exist, as winsim::SetWindowsDirectory does.
+        EXPECT_TRUE(winsim::DirectoryExists(u"d:\\winnt"));
+        win::PWSTR path = nullptr;
+        EXPECT_EQ(win::HRESULT_FROM_WIN32(win::ERROR_FILE_NOT_FOUND),
+                  win::SHGetKnownFolderPath(win::FOLDERID_Windows, 0, nullptr, &path));
+    }
 }
 
 TEST_F(MachineDirectoryTest, BadDescriptionsGiveAPositionedMessageAndADefaultMachine) {
