@@ -100,6 +100,10 @@ constexpr DWORD GENERIC_WRITE = 0x40000000u;
 constexpr DWORD FILE_SHARE_READ = 0x1;
 constexpr DWORD OPEN_EXISTING = 3;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
+constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
 
 constexpr DWORD HEAP_ZERO_MEMORY = 0x8;
 
@@ -172,6 +176,10 @@ QORVEX_WIN_API DWORD GetFileSize(HANDLE file, DWORD* high);
 QORVEX_WIN_API BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read,
                              void* overlapped);
 QORVEX_WIN_API BOOL CloseHandle(HANDLE handle);
+// INVALID_FILE_ATTRIBUTES on failure: ERROR_FILE_NOT_FOUND for a missing name in a folder that
+// exists, ERROR_PATH_NOT_FOUND when a folder on the way is missing. Without the "\\?\" prefix a
+// path is limited to MAX_PATH (260) characters with its terminator.
+QORVEX_WIN_API DWORD GetFileAttributesW(LPCWSTR name);
 
 // strsafe's StringCchPrintfW: formats into dest (destUnits UTF-16 units, terminator
 // included). S_OK when the whole text fits; STRSAFE_E_INSUFFICIENT_BUFFER (0x8007007A) with the
