@@ -2,7 +2,6 @@
 // must agree with what the system itself reports through the raw calls.
 #include <win/security.h>
 #include <win/system_info.h>
-#include <win/win.h>
 
 #include <gtest/gtest.h>
 
