@@ -1,0 +1,27 @@
+#include "zef/system/detail/system_functions.h"
+
+#include "zef/rtl/result_codes.h"
+
+namespace zef::system::detail {
+
+ResultCode FailureFromLastError() noexcept {
+    return FailureFromWin32Error(win::GetLastError());
+}
+
+ResultCode FailureFromWin32Error(win::DWORD error) noexcept {
+    const ResultCode code = ResultCodeFromWin32Error(error);
+    return Failed(code) ? code : rc::kUnspecifiedPlatformError;
+}
+
+ResultCode LookUpFunction(const char16_t* moduleName, const char* functionName,
+                          win::FARPROC* function) noexcept {
+    *function = nullptr;
+    const win::HMODULE module = win::GetModuleHandleW(moduleName);
+    if (module == nullptr) return FailureFromLastError();
+    const win::FARPROC found = win::GetProcAddress(module, functionName);
+    if (found == nullptr) return FailureFromLastError();
+    *function = found;
+    return rc::kOk;
+}
+
+}  // namespace zef::system::detail
