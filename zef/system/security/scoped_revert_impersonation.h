@@ -11,18 +11,6 @@
 
 namespace zef::system {
 
-namespace detail {
-struct TokenHandleTraits {
-    using pointer = win::HANDLE;
-    static pointer Invalid() noexcept { return nullptr; }
-    static bool IsValid(pointer token) noexcept { return token != nullptr; }
-    static void Close(pointer token) noexcept { (void)win::CloseHandle(token); }
-};
-}  // namespace detail
-
-// Owns a token handle (CloseHandle).
-using unique_token_handle = unique_resource<detail::TokenHandleTraits>;
-
 // Construction takes the thread's impersonation token and reverts the thread to the process;
 // on a thread that impersonates nobody it holds nothing and does nothing, now or at its end.
 // Construction throws zef::CheckResultFailedException when the thread cannot be reverted (the
