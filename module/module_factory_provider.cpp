@@ -22,16 +22,7 @@ zef::ResultCode ModuleFactoryProvider::GetObjectFactory(zef::IServiceLocator* lo
 
 zef::ResultCode CreateModuleFactoryProvider(zef::IServiceLocator* locator, zef::InterfaceId iid,
                                             void** out) {
-    using Object = zef::ComponentObject<ModuleFactoryProvider>;
-    Object* object = nullptr;
-    const zef::ResultCode created = Object::Create(locator, &object);
-    if (object == nullptr) {
-        // A creation that produced no object never reads as success to the host.
-        return created < 0 ? created : zef::rc::kUnexpected;
-    }
-    const zef::ResultCode queried = object->QueryInterface(iid, out);
-    object->Release();
-    return queried;
+    return zef::CreateComponent<ModuleFactoryProvider>(locator, iid, out);
 }
 
 zef::ResultCode GetModuleObjectFactory(zef::IServiceLocator* locator, zef::ClassId classId,

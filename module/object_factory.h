@@ -8,7 +8,6 @@
 // Threading: any thread; the reference count is atomic and CreateInstance keeps no state.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <new>
 
@@ -16,6 +15,7 @@
 #include "zef/result_code.h"
 #include "zef/rtl/component_object.h"
 #include "zef/rtl/error_handling/exception.h"
+#include "zef/rtl/implements.h"
 
 namespace qorvex {
 
@@ -28,7 +28,11 @@ using CreateObjectFn = zef::ResultCode (*)(zef::IServiceLocator* locator, zef::I
 template <CreateObjectFn CreateObject>
 class ObjectFactory final : private zef::ModuleLock,
                             private zef::InstanceTracker<ObjectFactory<CreateObject>>,
-                            public zef::IObjectFactory {
+                            public zef::implements<ObjectFactory<CreateObject>, zef::IObjectFactory,
+                                                   zef::kIidObjectFactory> {
+    friend zef::implements<ObjectFactory<CreateObject>, zef::IObjectFactory,
+                           zef::kIidObjectFactory>;
+
 public:
     // Allocates a factory with the global allocation. Any failure is reported through the
     // locator's tracer (when there is one) and returned; *out is then not written.
@@ -39,25 +43,6 @@ public:
         } catch (...) {
             return zef::HandleConstructionException(locator);
         }
-    }
-
-    std::uint32_t AddRef() override { return m_refs.fetch_add(1, std::memory_order_relaxed) + 1; }
-
-    std::uint32_t Release() override {
-        const std::uint32_t count = m_refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
-        if (count == 0) delete this;
-        return count;
-    }
-
-    zef::ResultCode QueryInterface(zef::InterfaceId iid, void** out) override {
-        if (out == nullptr) return zef::rc::kInvalidArgument;
-        if (iid == zef::kIidObject || iid == zef::kIidObjectFactory) {
-            *out = static_cast<zef::IObjectFactory*>(this);
-            AddRef();
-            return zef::rc::kOk;
-        }
-        *out = nullptr;
-        return zef::rc::kNoInterface;
     }
 
     zef::ResultCode CreateInstance(zef::IServiceLocator* locator, zef::InterfaceId iid,
@@ -71,8 +56,6 @@ public:
 private:
     ObjectFactory() noexcept = default;
     ~ObjectFactory() = default;
-
-    std::atomic<std::uint32_t> m_refs{1};
 };
 
 // Creates the factory of a class and hands it out as IObjectFactory: the query's result, or the

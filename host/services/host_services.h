@@ -19,32 +19,26 @@
 #include <vector>
 
 #include "zef/object.h"
+#include "zef/rtl/implements.h"
 
 namespace qorvex::host {
 
-// Reference counting and QueryInterface for a host object implementing interface I.
+// Reference counting and QueryInterface for a host object implementing interface I. The
+// creator owns the object: the last Release does not end it.
 template <class I, zef::InterfaceId Iid>
-class HostObject : public I {
+class HostObject : public zef::implements<HostObject<I, Iid>, I, Iid> {
+    friend zef::implements<HostObject<I, Iid>, I, Iid>;
+
 public:
-    std::uint32_t AddRef() override { return ++m_refs; }
-    std::uint32_t Release() override { return --m_refs; }
-    zef::ResultCode QueryInterface(zef::InterfaceId iid, void** out) override {
-        if (iid == zef::kIidObject || iid == Iid) {
-            *out = static_cast<I*>(this);
-            AddRef();
-            return 0;
-        }
-        *out = nullptr;
-        return static_cast<zef::ResultCode>(0x80000001u);
-    }
     // References held by others than the creator (the creator's own one is not counted).
-    std::uint32_t RefCount() const { return m_refs.load() - 1; }
+    std::uint32_t RefCount() const { return this->ReferenceCount() - 1; }
 
 protected:
+    HostObject() = default;
     ~HostObject() = default;
 
 private:
-    std::atomic<std::uint32_t> m_refs{1};
+    void OnFinalRelease() noexcept {}
 };
 
 // A counting allocator on the C heap that can refuse: all requests, or every request after

@@ -12,6 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "component/antimalware/source/trusted_boot/tcg_log_provider/source/raw_tcg_log_impl.h"
+#include "module/object_factory.h"
+#include "qorvex/tcg_log.h"
 #include "services/host_services.h"
 #include "zef/rtl/error_handling/exception.h"
 
@@ -173,13 +176,17 @@ public:
                                  void** out) override {
         EXPECT_EQ(reserved, 0u);
         const std::uint32_t request = ++m_requests[iid];
-        if (auto rule = m_rules.find(iid); rule != m_rules.end() && request > rule->second.grants) {
-            *out = nullptr;
-            return rule->second.code;
-        }
         zef::IObject* service = iid == zef::kIidAllocator ? static_cast<zef::IObject*>(m_allocator)
                                 : iid == zef::kIidTracer  ? static_cast<zef::IObject*>(m_tracer)
                                                           : nullptr;
+        if (auto rule = m_rules.find(iid); rule != m_rules.end() && request > rule->second.grants) {
+            *out = nullptr;
+            if (rule->second.leavesReference && service != nullptr) {
+                service->AddRef();
+                *out = service;
+            }
+            return rule->second.code;
+        }
         if (service == nullptr) {
             *out = nullptr;
             return zef::rc::kNoInterface;
@@ -189,8 +196,11 @@ public:
         return zef::rc::kOk;
     }
 
-    void RefuseAfter(zef::InterfaceId iid, std::uint32_t grants, zef::ResultCode code) {
-        m_rules[iid] = Rule{grants, code};
+    // After grants granted requests, answers iid with code (a success code answers with no
+    // interface); leavesReference: the answer still writes a reference into the output.
+    void RefuseAfter(zef::InterfaceId iid, std::uint32_t grants, zef::ResultCode code,
+                     bool leavesReference = false) {
+        m_rules[iid] = Rule{grants, code, leavesReference};
     }
     std::uint32_t Requests(zef::InterfaceId iid) const {
         auto it = m_requests.find(iid);
@@ -202,6 +212,7 @@ private:
     struct Rule {
         std::uint32_t grants;
         zef::ResultCode code;
+        bool leavesReference;
     };
     zef::IAllocator* m_allocator;
     zef::ITracer* m_tracer;
@@ -290,6 +301,61 @@ TEST_F(ComponentObjectTest, QueryInterfaceAnswersObjectAndItsOwnInterfaceOnly) {
     EXPECT_EQ(probe->Release(), 2u);
     EXPECT_EQ(probe->Release(), 1u);
     EXPECT_EQ(probe->Release(), 0u);
+}
+
+zef::ResultCode CreateNothing(zef::IServiceLocator*, zef::InterfaceId, void**) {
+    return zef::rc::kNotImplemented;
+}
+
+// Every object that hands out an interface, the module's and the host's alike, answers queries
+// by one contract; only the raw log object keeps the caller's pointer on a refusal.
+TEST_F(ComponentObjectTest, EveryKindOfObjectAnswersQueriesByTheSameContract) {
+    using Factory = qorvex::ObjectFactory<&CreateNothing>;
+    Factory* factory = nullptr;
+    ASSERT_EQ(Factory::New(nullptr, &factory), zef::rc::kOk);
+    const zef::ref_ptr<antimalware::trusted_boot::RawTcgLogImpl> rawLog =
+        antimalware::trusted_boot::RawTcgLogImpl::Create(&host.locator);
+
+    struct Row {
+        const char* name;
+        zef::IObject* object;     // as IObject
+        void* asInterface;        // what a granted query must write
+        zef::InterfaceId ownIid;  // the one interface besides IObject
+        bool clearsOutOnRefusal;
+    };
+    const Row rows[] = {
+        {"ObjectFactory", factory, static_cast<zef::IObjectFactory*>(factory),
+         zef::kIidObjectFactory, true},
+        {"RawTcgLog", rawLog.get(), static_cast<qorvex::IRawTcgLog*>(rawLog.get()),
+         qorvex::kIidRawTcgLog, false},
+        {"HostAllocator", &host.allocator, static_cast<zef::IAllocator*>(&host.allocator),
+         zef::kIidAllocator, true},
+        {"HostTracer", &host.tracer, static_cast<zef::ITracer*>(&host.tracer), zef::kIidTracer,
+         true},
+        {"HostLocator", &host.locator, static_cast<zef::IServiceLocator*>(&host.locator),
+         0xFFFFFFFFu, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        for (const zef::InterfaceId iid : {zef::kIidObject, row.ownIid}) {
+            void* out = nullptr;
+            EXPECT_EQ(row.object->QueryInterface(iid, &out), zef::rc::kOk);
+            EXPECT_EQ(out, row.asInterface);
+            const std::uint32_t held = row.object->AddRef();
+            EXPECT_EQ(row.object->Release(), held - 1);
+            EXPECT_EQ(row.object->Release(), held - 2) << "the query added one reference";
+        }
+        for (const zef::InterfaceId iid : {kIidProbe, zef::kIidObjectFactoryProvider}) {
+            if (iid == row.ownIid) continue;
+            int sentinel = 0;
+            void* out = &sentinel;
+            EXPECT_EQ(row.object->QueryInterface(iid, &out), zef::rc::kNoInterface);
+            EXPECT_EQ(out, row.clearsOutOnRefusal ? nullptr : &sentinel);
+            EXPECT_EQ(row.object->QueryInterface(iid, nullptr), zef::rc::kInvalidArgument);
+        }
+        EXPECT_EQ(row.object->QueryInterface(row.ownIid, nullptr), zef::rc::kInvalidArgument);
+    }
+    EXPECT_EQ(factory->Release(), 0u);
 }
 
 TEST_F(ComponentObjectTest, DestructionKeepsTheAllocatorUntilItsBlockIsBack) {
@@ -403,6 +469,40 @@ INSTANTIATE_TEST_SUITE_P(
                         FieldBehaviour::ThrowResultCode,
                         kAccessDenied,
                         {"ResultCodeException - 0x80070005"},
+                        1},
+        // A refusal that still hands out a reference: the reference is given back.
+        CreationFailure{"AllocatorRefusedWithAReferenceLeftInTheOutput",
+                        [](HostServicesBundle&, ScriptedLocator& locator) {
+                            locator.RefuseAfter(zef::kIidAllocator, 0, kAccessDenied, true);
+                        },
+                        FieldBehaviour::Build,
+                        kAccessDenied,
+                        {},
+                        0},
+        // A success without an interface is no allocator to build with, nor a service to keep.
+        CreationFailure{"AllocatorGrantedAsNullForTheBlock",
+                        [](HostServicesBundle&, ScriptedLocator& locator) {
+                            locator.RefuseAfter(zef::kIidAllocator, 0, zef::rc::kOk);
+                        },
+                        FieldBehaviour::Build,
+                        zef::rc::kUnexpected,
+                        {},
+                        0},
+        CreationFailure{"AllocatorGrantedAsNullForTheHostServices",
+                        [](HostServicesBundle&, ScriptedLocator& locator) {
+                            locator.RefuseAfter(zef::kIidAllocator, 1, zef::rc::kFalse);
+                        },
+                        FieldBehaviour::Build,
+                        zef::rc::kUnexpected,
+                        {"GetInterfaceException - 0x80000040 (Unexpected): iid = 0x9cca5603"},
+                        1},
+        CreationFailure{"TracerGrantedAsNull",
+                        [](HostServicesBundle&, ScriptedLocator& locator) {
+                            locator.RefuseAfter(zef::kIidTracer, 0, zef::rc::kOk);
+                        },
+                        FieldBehaviour::Build,
+                        zef::rc::kUnexpected,
+                        {},
                         1},
         // A thrown value outside the standard family is caught but has no text to trace.
         CreationFailure{"ComponentFieldThrowsAnInteger",

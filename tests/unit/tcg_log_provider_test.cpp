@@ -349,16 +349,17 @@ TEST_F(TcgLogProviderTest, MakesTheWindowsCallsAsWindowsExpectsThem) {
     EXPECT_THAT(
         CallArgs("SHGetKnownFolderPath"),
         testing::Each(testing::StartsWith("{F38BF404-1D43-42F2-9305-67DE0B28FC23}, 0x0, ")));
-    // Every folder path is freed and every handle closed, each right after its use.
+    // Every folder path is freed and every handle closed, each right after its use: the folder
+    // text first, then the file.
     std::vector<std::string> calls;
     for (const std::string& call : winsim::JournalCalls()) {
         if (call != "StringCchPrintfW") calls.push_back(call);
     }
     EXPECT_THAT(calls, ElementsAre("RegGetValueW", "RegGetValueW",                        //
                                    "SHGetKnownFolderPath", "CreateFileW", "GetFileSize",  //
-                                   "CloseHandle", "CoTaskMemFree",                        //
+                                   "CoTaskMemFree", "CloseHandle",                        //
                                    "SHGetKnownFolderPath", "CreateFileW", "GetFileSize",  //
-                                   "ReadFile", "CloseHandle", "CoTaskMemFree"));
+                                   "ReadFile", "CoTaskMemFree", "CloseHandle"));
 }
 
 TEST_F(TcgLogProviderTest, EmptyLogIsNeitherReadNorParsed) {

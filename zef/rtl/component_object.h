@@ -13,6 +13,7 @@
 
 #include "zef/object.h"
 #include "zef/rtl/error_handling/exception.h"
+#include "zef/rtl/implements.h"
 #include "zef/rtl/objclient.h"
 
 namespace zef {
@@ -92,19 +93,28 @@ private:
 
 // The concrete class of a component T. T derives from its one interface (T::Interface, id
 // T::kInterfaceId), is constructible from (HostServices&&, args...) and exposes its host
-// services as Host(). ComponentObject supplies AddRef, Release and QueryInterface.
+// services as Host(). implements supplies AddRef, Release and QueryInterface; the object ends by
+// returning its block to the host allocator it keeps.
 template <class T>
-class ComponentObject final : private ModuleLock, private InstanceTracker<T>, public T {
+class ComponentObject final
+    : private ModuleLock,
+      private InstanceTracker<T>,
+      public implements<ComponentObject<T>, typename T::Interface, T::kInterfaceId, T> {
+    using Object = implements<ComponentObject<T>, typename T::Interface, T::kInterfaceId, T>;
+    friend Object;
+
 public:
     // Component creation: the allocator for the block is asked of the locator first (its
-    // failure is returned as is, untraced); any exception during allocation or construction
-    // is converted by HandleConstructionException after the block was returned.
+    // failure is returned as is, untraced, after releasing whatever the locator left in its
+    // output; a success without an allocator is 0x80000040); any exception during allocation or
+    // construction is converted by HandleConstructionException after the block was returned.
     template <class... Args>
     static ResultCode Create(IServiceLocator* locator, ComponentObject** out, Args&&... args) {
         void* rawAllocator = nullptr;
         const ResultCode code = locator->GetInterface(kIidAllocator, 0, &rawAllocator);
-        if (code < 0) return code;
         auto allocator = ref_ptr<IAllocator>::Adopt(static_cast<IAllocator*>(rawAllocator));
+        if (code < 0) return code;
+        if (!allocator) return rc::kUnexpected;
         try {
             void* block = allocator->Alloc(sizeof(ComponentObject));
             if (block == nullptr) throw std::bad_alloc();
@@ -120,39 +130,35 @@ public:
         }
     }
 
-    std::uint32_t AddRef() override { return m_refs.fetch_add(1, std::memory_order_relaxed) + 1; }
-
-    std::uint32_t Release() override {
-        const std::uint32_t count = m_refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
-        if (count == 0) {
-            // Keep the host allocator alive until its own block is back.
-            IAllocator* allocator = this->Host().allocator.get();
-            allocator->AddRef();
-            this->~ComponentObject();
-            allocator->Free(this);
-            allocator->Release();
-        }
-        return count;
-    }
-
-    ResultCode QueryInterface(InterfaceId iid, void** out) override {
-        if (out == nullptr) return rc::kInvalidArgument;
-        if (iid == kIidObject || iid == T::kInterfaceId) {
-            *out = static_cast<typename T::Interface*>(this);
-            AddRef();
-            return 0;
-        }
-        *out = nullptr;
-        return static_cast<ResultCode>(0x80000001u);
-    }
-
 private:
     template <class... Args>
     explicit ComponentObject(IServiceLocator* locator, Args&&... args)
-        : T(HostServices(locator), std::forward<Args>(args)...) {}
+        : Object(HostServices(locator), std::forward<Args>(args)...) {}
     ~ComponentObject() = default;
 
-    std::atomic<std::uint32_t> m_refs{1};
+    void OnFinalRelease() noexcept {
+        // Keep the host allocator alive until its own block is back.
+        IAllocator* allocator = this->Host().allocator.get();
+        allocator->AddRef();
+        this->~ComponentObject();
+        allocator->Free(this);
+        allocator->Release();
+    }
 };
+
+// The creation step of a component class's factory: creates one ComponentObject<T>, hands out
+// its interface iid through out and drops the local reference, so an object whose query fails
+// is destroyed before the call returns. Returns the query's result, or the creation's failure
+// with *out unwritten; a creation that yields no object never reads as success (0x80000040).
+template <class T, class... Args>
+ResultCode CreateComponent(IServiceLocator* locator, InterfaceId iid, void** out, Args&&... args) {
+    ComponentObject<T>* object = nullptr;
+    const ResultCode created =
+        ComponentObject<T>::Create(locator, &object, std::forward<Args>(args)...);
+    if (object == nullptr) return created < 0 ? created : rc::kUnexpected;
+    const ResultCode queried = object->QueryInterface(iid, out);
+    object->Release();
+    return queried;
+}
 
 }  // namespace zef

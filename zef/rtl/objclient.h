@@ -53,17 +53,21 @@ private:
 
 // Asks the locator for an interface (GetInterface with iid and reserved 0). A negative result
 // throws GetInterfaceException carrying the iid and the locator's code unchanged, after
-// releasing whatever the locator left in its output; the exception records this header's
-// position as its throw site.
+// releasing whatever the locator left in its output. A success that leaves no interface throws
+// it with 0x80000040: the caller would otherwise hold a null host service it relies on, and a
+// carried success code would read as success at the interface boundary. The exception records
+// this header's position as its throw site.
 template <class I>
 ref_ptr<I> GetInterfaceOrThrow(IServiceLocator* locator, InterfaceId iid) {
     void* out = nullptr;
     const ResultCode code = locator->GetInterface(iid, 0, &out);
-    if (code < 0) {
-        if (out != nullptr) static_cast<IObject*>(out)->Release();
-        throw GetInterfaceException(iid, code, __FILE__, static_cast<std::uint32_t>(__LINE__));
+    auto held = ref_ptr<I>::Adopt(static_cast<I*>(out));
+    if (code < 0 || !held) {
+        held.reset();
+        const ResultCode carried = code < 0 ? code : rc::kUnexpected;
+        throw GetInterfaceException(iid, carried, __FILE__, static_cast<std::uint32_t>(__LINE__));
     }
-    return ref_ptr<I>::Adopt(static_cast<I*>(out));
+    return held;
 }
 
 }  // namespace zef
