@@ -22,6 +22,7 @@
 
 #include "cli/commands.h"
 #include "qorvex/tcg_log.h"
+#include "utf/codec.h"
 #include "zef/string.h"
 #include "zef/vector.h"
 
@@ -86,65 +87,38 @@ std::string PrepareMachineFromLogs(const std::vector<std::string>& files) {
     }
 
     winsim::Reset();
-    winsim::SetRegistryDword(std::string("System\\CurrentControlSet\\services\\TPM"),
-                             std::string("OsBootCount"), kBootCount);
-    winsim::SetRegistryDword(std::string("System\\CurrentControlSet\\Control\\IntegrityServices"),
-                             std::string("OsResumeCount"),
-                             static_cast<std::uint32_t>(logs.size() - 1));
-    const std::string folder = winsim::Utf8FromUtf16(winsim::GetWindowsDirectory());
+    winsim::SetRegistryDword(u"System\\CurrentControlSet\\services\\TPM", u"OsBootCount",
+                             kBootCount);
+    winsim::SetRegistryDword(u"System\\CurrentControlSet\\Control\\IntegrityServices",
+                             u"OsResumeCount", static_cast<std::uint32_t>(logs.size() - 1));
+    const std::u16string folder = winsim::GetWindowsDirectory();
     for (std::size_t resume = 0; resume < logs.size(); ++resume) {
         char name[64];
         std::snprintf(name, sizeof name, "\\Logs\\MeasuredBoot\\%010u-%010u.log", kBootCount,
                       static_cast<unsigned>(resume));
-        winsim::PutFile(folder + name, std::move(logs[resume]));
+        winsim::PutFile(folder + utf::ToUtf16(name), std::move(logs[resume]));
     }
     return {};
 }
 #endif
 
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 // Walks UTF-16 text as code points; an unpaired surrogate is handed to lone() instead, because
 // UTF-8 cannot carry it (the logs' paths are not checked by anyone before us).
 template <class CodePoint, class Lone>
 void ForEachCodePoint(std::u16string_view text, CodePoint&& codePoint, Lone&& lone) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            codePoint(0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
-                      (static_cast<char32_t>(text[i + 1]) - 0xDC00));
-            ++i;
-        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            lone(unit);
+    for (std::size_t i = 0; i < text.size();) {
+        const char32_t c = utf::NextCodePoint(text.data(), text.size(), i);
+        if (utf::IsSurrogate(c)) {
+            lone(static_cast<char16_t>(c));
         } else {
-            codePoint(static_cast<char32_t>(unit));
+            codePoint(c);
         }
     }
 }
 
 // For text output: unpaired surrogates become U+FFFD.
 std::string Utf8FromUtf16(std::u16string_view text) {
-    std::string out;
-    ForEachCodePoint(
-        text, [&](char32_t c) { AppendUtf8(out, c); }, [&](char16_t) { AppendUtf8(out, 0xFFFD); });
-    return out;
+    return utf::ToUtf8(text);
 }
 
 // A JSON string literal of UTF-16 text, in UTF-8; unpaired surrogates keep their value as
@@ -179,7 +153,7 @@ std::string JsonWideString(std::u16string_view text) {
                     if (c < 0x20) {
                         escape(static_cast<unsigned>(c));
                     } else {
-                        AppendUtf8(json, c);
+                        utf::AppendUtf8(json, c);
                     }
             }
         },

@@ -103,8 +103,7 @@ TEST_F(TcgLogModuleTest, ReadsALogCapturedFromARealMachine) {
     winsim::SetRegistryDword(u"System\\CurrentControlSet\\services\\TPM", u"OsBootCount", 1);
     winsim::SetRegistryDword(u"System\\CurrentControlSet\\Control\\IntegrityServices",
                              u"OsResumeCount", 0);
-    winsim::PutFile(std::string("C:\\Windows\\Logs\\MeasuredBoot\\0000000001-0000000000.log"),
-                    sample);
+    winsim::PutFile(u"C:\\Windows\\Logs\\MeasuredBoot\\0000000001-0000000000.log", sample);
 
     ITcgLogProvider* provider = CreateProvider();
     ASSERT_NE(provider, nullptr);
@@ -160,9 +159,7 @@ TEST_F(TcgLogModuleTest, ReferencesKeepTheModuleLoadedUntilTheLastIsReleased) {
 TEST_F(TcgLogModuleTest, MissingLogFailsTheCallWithOneRecord) {
     ASSERT_EQ(winsim::LoadMachineDirectory(std::string(QORVEX_SOURCE_DIR) + "/examples/machine"),
               "");
-    ASSERT_TRUE(
-        winsim::RemoveFile(std::string("C:\\Windows\\Logs\\MeasuredBoot\\0000000017-"
-                                       "0000000002.log")));
+    ASSERT_TRUE(winsim::RemoveFile(u"C:\\Windows\\Logs\\MeasuredBoot\\0000000017-0000000002.log"));
     ITcgLogProvider* provider = CreateProvider();
     ASSERT_NE(provider, nullptr);
     IRawTcgLog* log = reinterpret_cast<IRawTcgLog*>(std::uintptr_t{0x1234});

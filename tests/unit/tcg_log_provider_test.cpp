@@ -1,7 +1,6 @@
 // TcgLogProviderImpl end to end on the simulated machine: the component is created through its
 // factory (ComponentObject with the reference host's services) and reads registry values and
 // archived logs that each test puts on the machine.
-#include <dlfcn.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -25,20 +24,16 @@
 // ---- A writer that changes a log while the provider reads it -------------------------------
 //
 // The simulated machine answers every call at once, so a file cannot change between two calls
-// on its own. This binary therefore carries its own win::GetFileSize, found ahead of the
-// simulator's by the dynamic linker: it forwards to the simulator and then runs a scripted action
-// once the armed number of size queries has been answered, the way another writer on a real
-// machine could rewrite a log right after its size was taken.
+// on its own. The fixture therefore hooks win::GetFileSize on the test's thread: the hook asks
+// the simulated call and then runs a scripted action once the armed number of size queries has
+// been answered, the way another writer on a real machine could rewrite a log right after its
+// size was taken.
 namespace {
 std::function<void()> g_afterSizeQuery;
 std::atomic<int> g_sizeQueriesUntilAction{0};
-}  // namespace
 
-namespace win {
-DWORD GetFileSize(HANDLE file, DWORD* high) {
-    using Fn = DWORD (*)(HANDLE, DWORD*);
-    static const Fn simulated = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "_ZN3win11GetFileSizeEPvPj"));
-    const DWORD size = simulated(file, high);
+win::DWORD SizeQueryThenScriptedWriter(win::HANDLE file, win::DWORD* high) {
+    const win::DWORD size = win::GetFileSize(file, high);
     if (g_sizeQueriesUntilAction > 0 && --g_sizeQueriesUntilAction == 0) {
         auto action = std::move(g_afterSizeQuery);
         g_afterSizeQuery = nullptr;
@@ -46,7 +41,7 @@ DWORD GetFileSize(HANDLE file, DWORD* high) {
     }
     return size;
 }
-}  // namespace win
+}  // namespace
 
 namespace {
 
@@ -140,9 +135,9 @@ std::string LogName(std::uint32_t boot, std::uint32_t resume) {
     return name;
 }
 
-std::string LogPath(std::uint32_t boot, std::uint32_t resume,
-                    const std::string& windows = "C:\\Windows") {
-    return windows + "\\Logs\\MeasuredBoot\\" + LogName(boot, resume);
+std::u16string LogPath(std::uint32_t boot, std::uint32_t resume,
+                       const std::u16string& windows = u"C:\\Windows") {
+    return windows + u"\\Logs\\MeasuredBoot\\" + winsim::Utf16FromUtf8(LogName(boot, resume));
 }
 
 std::string Utf8(const zef::wstring_t& text) {
@@ -247,6 +242,7 @@ protected:
     }
 
     winsim::ScopedMachine m_machine;
+    winsim::ScopedHook<&win::GetFileSize> m_writer{SizeQueryThenScriptedWriter};
     qorvex::host::HostServicesBundle m_host;
     ITcgLogProvider* m_provider = nullptr;
     std::uint32_t m_objectsBefore = 0;
@@ -385,7 +381,7 @@ TEST_F(TcgLogProviderTest, EmptyLogIsNeitherReadNorParsed) {
 
 TEST_F(TcgLogProviderTest, LogNameThatJustFitsTheBufferIsRead) {
     // 259 units and the terminator: the folder takes what the 44 units of the name leave.
-    const std::string windows = "C:\\" + std::string(259 - 44 - 3, 'W');
+    const std::u16string windows = u"C:\\" + std::u16string(259 - 44 - 3, u'W');
     winsim::SetWindowsDirectory(windows);
     SetCounters(17, 0);
     winsim::PutFile(LogPath(17, 0, windows), ResumeLog(0));
@@ -455,7 +451,7 @@ std::vector<FailureCase> FailureCases() {
         ReadFailed("80004005"));
     api(
         "windows_folder_too_long_for_the_name",
-        [] { winsim::SetWindowsDirectory("C:\\" + std::string(259 - 44 - 2, 'W')); },
+        [] { winsim::SetWindowsDirectory(u"C:\\" + std::u16string(259 - 44 - 2, u'W')); },
         ReadFailed("8007007a"));
     api(
         "name_formatting_fails",
@@ -475,16 +471,11 @@ std::vector<FailureCase> FailureCases() {
         ReadFailed("8007045d"));
     api(
         "log_of_4_gib_or_more",
-        [] {
-            winsim::PutSparseFile(winsim::Utf16FromUtf8(LogPath(17, 2)), ResumeLog(2),
-                                  (std::uint64_t{1} << 32) + 64);
-        },
+        [] { winsim::PutSparseFile(LogPath(17, 2), ResumeLog(2), (std::uint64_t{1} << 32) + 64); },
         ReadFailed("800700df"));
     api(
         "log_of_4_gib_minus_1",
-        [] {
-            winsim::PutSparseFile(winsim::Utf16FromUtf8(LogPath(17, 0)), ResumeLog(0), 0xFFFFFFFFu);
-        },
+        [] { winsim::PutSparseFile(LogPath(17, 0), ResumeLog(0), 0xFFFFFFFFu); },
         ReadFailed("800700df"));
     api(
         "log_grows_between_size_query_and_read",

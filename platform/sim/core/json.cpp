@@ -1,9 +1,9 @@
-#include "json.h"
-
-#include "machine.h"
+#include "core/json.h"
 
 #include <cstdint>
 #include <unordered_set>
+
+#include <utf/codec.h>
 
 namespace winsim::detail::json {
 
@@ -262,7 +262,7 @@ private:
                     } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
                         return Fail("low surrogate escape without a high surrogate");
                     }
-                    AppendUtf8(out, cp);
+                    utf::AppendUtf8(out, cp);
                     break;
                 }
                 default:

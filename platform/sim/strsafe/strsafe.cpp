@@ -1,9 +1,12 @@
 // strsafe's StringCchPrintfW on the simulated machine: the Windows wide printf conventions (%s
 // is a wide string, %hs / %S a narrow one, 'l' is 32 bits wide) with strsafe's buffer rules.
-#include "machine.h"
+#include <win/strsafe.h>
 
 #include <cstdarg>
 #include <cstring>
+#include <string>
+
+#include "core/core.h"
 
 namespace {
 
@@ -250,57 +253,50 @@ bool Format(std::u16string& out, const char16_t* format, va_list args) {
 
 }  // namespace
 
+QORVEX_SIM_CALL(StringCchPrintfW, winsim::core::Channel::HResult, static_cast<HRESULT>(error));
+
 namespace win {
 
-using namespace winsim::detail;
+using namespace winsim::core;
 
 HRESULT StringCchPrintfW(WCHAR* dest, std::size_t destUnits, LPCWSTR format, ...) {
-    Machine& m = TheMachine();
-    std::unique_lock guard(m.lock);
-    auto finish = [&](HRESULT hr) {
-        if (Journaling(m)) {
-            std::string result = Hex(static_cast<std::uint32_t>(hr));
-            if (dest != nullptr && destUnits != 0 && destUnits <= kStrsafeMaxCch) {
-                result += ' ';
-                result += Quote(dest);
-            }
-            Record(m, "StringCchPrintfW",
-                   Pointer(dest) + ", " + std::to_string(destUnits) + ", " + Quote(format), result);
-        }
-        return hr;
-    };
-    if (destUnits == 0 || destUnits > kStrsafeMaxCch) return finish(STRSAFE_E_INVALID_PARAMETER);
-    if (dest == nullptr) return finish(STRSAFE_E_INVALID_PARAMETER);
-    if (auto error = TakeFault(m, "StringCchPrintfW")) {
-        dest[0] = 0;
-        return finish(static_cast<HRESULT>(*error));
-    }
-    if (format == nullptr) {
-        dest[0] = 0;
-        return finish(STRSAFE_E_INVALID_PARAMETER);
-    }
-    guard.unlock();
-    std::u16string text;
+    const bool destUsable = dest != nullptr && destUnits != 0 && destUnits <= kStrsafeMaxCch;
     va_list args;
     va_start(args, format);
-    const bool ok = Format(text, format, args);
+    const HRESULT hr = Simulate<&StringCchPrintfW>(
+        {dest, destUnits, format},
+        [&] { return Pointer(dest) + ", " + std::to_string(destUnits) + ", " + Quote(format); },
+        [&]() -> HRESULT {
+            if (!destUsable) return STRSAFE_E_INVALID_PARAMETER;
+            dest[0] = 0;
+            if (format == nullptr) return STRSAFE_E_INVALID_PARAMETER;
+            std::u16string text;
+            // The simulation refuses conversions it does not implement rather than print
+            // something that the Windows runtime might print differently.
+            if (!Format(text, format, args)) return STRSAFE_E_INVALID_PARAMETER;
+            const std::size_t room = destUnits - 1;
+            if (text.size() > room) {
+                std::memcpy(dest, text.data(), room * sizeof(char16_t));
+                dest[room] = 0;
+                return STRSAFE_E_INSUFFICIENT_BUFFER;
+            }
+            std::memcpy(dest, text.data(), text.size() * sizeof(char16_t));
+            dest[text.size()] = 0;
+            return S_OK;
+        },
+        [&] {
+            if (destUsable) dest[0] = 0;
+        },
+        [&](const CallDescriptor&, HRESULT result, bool) {
+            std::string text = Hex(static_cast<std::uint32_t>(result));
+            if (destUsable) {
+                text += ' ';
+                text += Quote(dest);
+            }
+            return text;
+        });
     va_end(args);
-    guard.lock();
-    if (!ok) {
-        // The simulation refuses conversions it does not implement rather than print something
-        // that the Windows runtime might print differently.
-        dest[0] = 0;
-        return finish(STRSAFE_E_INVALID_PARAMETER);
-    }
-    const std::size_t room = destUnits - 1;
-    if (text.size() > room) {
-        std::memcpy(dest, text.data(), room * sizeof(char16_t));
-        dest[room] = 0;
-        return finish(STRSAFE_E_INSUFFICIENT_BUFFER);
-    }
-    std::memcpy(dest, text.data(), text.size() * sizeof(char16_t));
-    dest[text.size()] = 0;
-    return finish(S_OK);
+    return hr;
 }
 
 }  // namespace win

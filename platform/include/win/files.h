@@ -1,0 +1,30 @@
+// Files: opening, sizing and reading.
+#pragma once
+
+#include <win/types.h>
+
+namespace win {
+
+constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFFu;
+
+constexpr DWORD GENERIC_READ = 0x80000000u;
+constexpr DWORD GENERIC_WRITE = 0x40000000u;
+constexpr DWORD FILE_SHARE_READ = 0x1;
+constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
+constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+
+QORVEX_WIN_API HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD shareMode, void* security,
+                                  DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
+QORVEX_WIN_API DWORD GetFileSize(HANDLE file, DWORD* high);
+QORVEX_WIN_API BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read,
+                             void* overlapped);
+// INVALID_FILE_ATTRIBUTES on failure: ERROR_FILE_NOT_FOUND for a missing name in a folder that
+// exists, ERROR_PATH_NOT_FOUND when a folder on the way is missing. Without the "\\?\" prefix a
+// path is limited to MAX_PATH (260) characters with its terminator.
+QORVEX_WIN_API DWORD GetFileAttributesW(LPCWSTR name);
+
+}  // namespace win

@@ -1,0 +1,30 @@
+// Kernel objects, the last error, the process heap and the library entry helpers.
+#pragma once
+
+#include <win/types.h>
+
+namespace win {
+
+constexpr DWORD DLL_PROCESS_DETACH = 0;
+constexpr DWORD DLL_PROCESS_ATTACH = 1;
+constexpr DWORD DLL_THREAD_ATTACH = 2;
+constexpr DWORD DLL_THREAD_DETACH = 3;
+
+constexpr DWORD HEAP_ZERO_MEMORY = 0x8;
+
+// Last error (per thread).
+QORVEX_WIN_API DWORD GetLastError();
+QORVEX_WIN_API void SetLastError(DWORD error);
+
+// Process heap.
+QORVEX_WIN_API HANDLE GetProcessHeap();
+QORVEX_WIN_API LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
+QORVEX_WIN_API BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID block);
+
+// Library entry.
+QORVEX_WIN_API BOOL DisableThreadLibraryCalls(HMODULE module);
+
+// Closes a kernel object's handle (a file today; tokens and processes share the same table).
+QORVEX_WIN_API BOOL CloseHandle(HANDLE handle);
+
+}  // namespace win

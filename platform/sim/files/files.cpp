@@ -1,0 +1,280 @@
+// The files room: files, folders and open files of the simulated machine, and the drive
+// folders of a machine directory.
+#include "files/files.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <stdexcept>
+
+#include <utf/codec.h>
+#include <win/files.h>
+
+#include "core/paths.h"
+#include "kernel/kernel.h"
+
+namespace {
+
+using namespace winsim::core;
+
+constexpr win::DWORD kGenericAll = 0x10000000;
+constexpr win::DWORD kFileReadData = 0x0001;
+constexpr win::DWORD kReadAccessMask = win::GENERIC_READ | kGenericAll | kFileReadData;
+constexpr win::DWORD kSynchronize = 0x00100000u;
+constexpr win::DWORD kFileReadAttributes = 0x00000080u;
+
+constexpr std::uintmax_t kMaxFileBytes = 256u << 20;
+
+struct File {
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t size = 0;  // >= bytes.size(); the tail beyond the stored bytes reads as zeros
+};
+
+struct FileEntry {
+    std::u16string path;  // as given, normalised separators
+    std::shared_ptr<File> file;
+};
+
+struct FilesState {
+    std::map<std::u16string, FileEntry> files;             // folded full path -> file
+    std::map<std::u16string, std::u16string> directories;  // folded full path -> path as given
+};
+
+struct OpenFile : winsim::kernel::KernelObject {
+    OpenFile(std::shared_ptr<File> f, win::DWORD a, std::u16string p)
+        : file(std::move(f)), access(a), path(std::move(p)) {}
+    std::shared_ptr<File> file;
+    std::uint64_t position = 0;
+    win::DWORD access = 0;
+    std::u16string path;
+};
+
+FilesState& State() {
+    static auto* state = new FilesState;
+    return *state;
+}
+
+void AddDirectoryTree(const std::u16string& canonical) {
+    std::optional<std::u16string> dir = canonical;
+    while (dir) {
+        auto [it, inserted] = State().directories.emplace(Fold(*dir), *dir);
+        if (!inserted) break;
+        dir = ParentPath(*dir);
+    }
+}
+
+// The default machine's file system: drive C: with nothing on it. The shell room adds the
+// Windows folder.
+void ResetFiles() {
+    State() = FilesState{};
+    AddDirectoryTree(u"C:\\");
+}
+
+QORVEX_SIM_ROOM(files, 0, ResetFiles);
+
+// Copies one drive folder ("C") of the machine directory into the machine as drive C:.
+void LoadDrive(const Loading& loading, const std::filesystem::path& folder, char drive) {
+    namespace fs = std::filesystem;
+    const std::u16string root = std::u16string(1, static_cast<char16_t>(drive)) + u":\\";
+    AddDirectoryTree(root);
+    std::error_code ec;
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+    if (ec) loading.FailWith(folder.string() + ": " + ec.message());
+    for (; it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (ec) loading.FailWith(folder.string() + ": " + ec.message());
+        const fs::path relative = it->path().lexically_relative(folder);
+        std::u16string path = root;
+        bool first = true;
+        for (const auto& part : relative) {
+            if (!first) path += u'\\';
+            path += utf::ToUtf16(part.string());
+            first = false;
+        }
+        auto canonical = CanonicalPath(path);
+        if (!canonical) continue;
+        if (it->is_directory(ec)) {
+            AddDirectoryTree(*canonical);
+        } else if (it->is_regular_file(ec)) {
+            std::vector<std::uint8_t> bytes = loading.ReadHostFile(it->path(), kMaxFileBytes);
+            const std::uint64_t size = bytes.size();
+            winsim::files::PutFile(*canonical, std::move(bytes), size);
+        }
+    }
+}
+
+// Every one-letter folder of the machine directory is a drive.
+void LoadDrives(const Loading& loading) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (fs::directory_iterator it(loading.Directory(), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        const char letter = name.size() == 1 ? name[0] : 0;
+        const bool isLetter = (letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z');
+        if (!isLetter || !it->is_directory(ec)) continue;
+        LoadDrive(loading, it->path(), static_cast<char>(letter & ~0x20));
+    }
+    if (ec) loading.FailWith(loading.Directory().string() + ": " + ec.message());
+}
+
+QORVEX_SIM_MACHINE_FOLDERS(LoadDrives);
+
+}  // namespace
+
+QORVEX_SIM_CALL(CreateFileW, Channel::LastError, INVALID_HANDLE_VALUE);
+QORVEX_SIM_CALL(GetFileSize, Channel::LastError, INVALID_FILE_SIZE);
+QORVEX_SIM_CALL(ReadFile, Channel::LastError, FALSE);
+
+namespace winsim::files {
+
+void PutFile(std::u16string_view path, std::vector<std::uint8_t> bytes, std::uint64_t size) {
+    auto canonical = CanonicalPath(path);
+    if (!canonical || canonical->size() <= 3)
+        throw std::invalid_argument("winsim: not an absolute file path: " + utf::ToUtf8(path));
+    if (auto parent = ParentPath(*canonical)) AddDirectoryTree(*parent);
+    if (size < bytes.size()) size = bytes.size();
+    const std::u16string key = Fold(*canonical);
+    auto& files = State().files;
+    auto it = files.find(key);
+    if (it != files.end()) {
+        // Keep the file's identity so that open handles see the new contents.
+        it->second.file->bytes = std::move(bytes);
+        it->second.file->size = size;
+        return;
+    }
+    auto file = std::make_shared<File>();
+    file->bytes = std::move(bytes);
+    file->size = size;
+    files.emplace(key, FileEntry{*canonical, std::move(file)});
+}
+
+void PutDirectory(std::u16string_view path) {
+    auto canonical = CanonicalPath(path);
+    if (!canonical)
+        throw std::invalid_argument("winsim: not an absolute path: " + utf::ToUtf8(path));
+    AddDirectoryTree(*canonical);
+}
+
+bool RemoveFile(std::u16string_view path) {
+    auto canonical = CanonicalPath(path);
+    return canonical && State().files.erase(Fold(*canonical)) != 0;
+}
+
+bool FileExists(std::u16string_view path) {
+    auto canonical = CanonicalPath(path);
+    return canonical && State().files.count(Fold(*canonical)) != 0;
+}
+
+bool DirectoryExists(std::u16string_view path) {
+    auto canonical = CanonicalPath(path);
+    return canonical && State().directories.count(Fold(*canonical)) != 0;
+}
+
+}  // namespace winsim::files
+
+namespace win {
+
+using winsim::kernel::FindHandleOf;
+
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD shareMode, void* security, DWORD disposition,
+                   DWORD flagsAndAttributes, HANDLE templateFile) {
+    return Simulate<&CreateFileW>(
+        {name, access, shareMode, security, disposition, flagsAndAttributes, templateFile},
+        [&] {
+            return Quote(name) + ", " + Hex(access) + ", " + Hex(shareMode) + ", " +
+                   Pointer(security) + ", " + std::to_string(disposition) + ", " +
+                   Hex(flagsAndAttributes) + ", " + Pointer(templateFile);
+        },
+        [&]() -> HANDLE {
+            if (name == nullptr) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+            // The simulated file system is read-only: it models what the module reads.
+            if (disposition != OPEN_EXISTING ||
+                (access & ~(kReadAccessMask | kSynchronize | kFileReadAttributes)) != 0)
+                return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+            auto canonical = CanonicalPath(name);
+            if (!canonical || name[0] == 0) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
+            FilesState& state = State();
+            const std::u16string key = Fold(*canonical);
+            auto file = state.files.find(key);
+            if (file == state.files.end()) {
+                // Opening a directory needs FILE_FLAG_BACKUP_SEMANTICS; the simulated file
+                // system hands out no directory handles.
+                if (state.directories.count(key) != 0)
+                    return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+                auto parent = ParentPath(*canonical);
+                const bool parentExists = parent && state.directories.count(Fold(*parent)) != 0;
+                return Fail(parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND,
+                            INVALID_HANDLE_VALUE);
+            }
+            HANDLE handle = winsim::kernel::AddHandle(
+                std::make_shared<OpenFile>(file->second.file, access, file->second.path));
+            SetLastError(ERROR_SUCCESS);
+            return handle;
+        });
+}
+
+DWORD GetFileSize(HANDLE file, DWORD* high) {
+    return Simulate<&GetFileSize>(
+        {file, high}, [&] { return Pointer(file) + ", " + (high ? "&high" : "null"); },
+        [&]() -> DWORD {
+            OpenFile* open = FindHandleOf<OpenFile>(file);
+            if (open == nullptr) return Fail(ERROR_INVALID_HANDLE, INVALID_FILE_SIZE);
+            const std::uint64_t size = open->file->size;
+            if (high != nullptr) *high = static_cast<DWORD>(size >> 32);
+            const auto low = static_cast<DWORD>(size);
+            // A low part that equals INVALID_FILE_SIZE is told from a failure by a last error
+            // of 0.
+            if (low == INVALID_FILE_SIZE) SetLastError(ERROR_SUCCESS);
+            return low;
+        });
+}
+
+BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped) {
+    return Simulate<&ReadFile>(
+        {file, buffer, toRead, read, overlapped},
+        [&] {
+            return Pointer(file) + ", " + Pointer(buffer) + ", " + std::to_string(toRead) + ", " +
+                   (read ? "&read" : "null") + ", " + Pointer(overlapped);
+        },
+        [&]() -> BOOL {
+            if (read != nullptr) *read = 0;
+            OpenFile* open = FindHandleOf<OpenFile>(file);
+            if (open == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+            // Only synchronous reads are modelled, and a synchronous read must report its
+            // count.
+            if (overlapped != nullptr || read == nullptr)
+                return Fail(ERROR_INVALID_PARAMETER, FALSE);
+            if ((open->access & kReadAccessMask) == 0) return Fail(ERROR_ACCESS_DENIED, FALSE);
+            if (buffer == nullptr && toRead != 0) return Fail(ERROR_NOACCESS, FALSE);
+            const File& contents = *open->file;
+            const std::uint64_t available =
+                open->position < contents.size ? contents.size - open->position : 0;
+            const auto count = static_cast<DWORD>(std::min<std::uint64_t>(toRead, available));
+            auto* out = static_cast<std::uint8_t*>(buffer);
+            for (DWORD copied = 0; copied < count;) {
+                const std::uint64_t at = open->position + copied;
+                if (at < contents.bytes.size()) {
+                    const auto chunk = static_cast<DWORD>(
+                        std::min<std::uint64_t>(count - copied, contents.bytes.size() - at));
+                    std::memcpy(out + copied, contents.bytes.data() + at, chunk);
+                    copied += chunk;
+                } else {
+                    std::memset(out + copied, 0, count - copied);
+                    copied = count;
+                }
+            }
+            open->position += count;
+            *read = count;
+            return TRUE;
+        },
+        [&] {
+            if (read != nullptr) *read = 0;
+        },
+        [&](const CallDescriptor&, BOOL ok, bool) {
+            return ok && read ? "TRUE (" + std::to_string(*read) + " bytes)"
+                              : BoolResult(ok, GetLastError());
+        });
+}
+
+}  // namespace win

@@ -1,0 +1,42 @@
+// Controls of the files room.
+#include <winsim/files.h>
+
+#include "files/files.h"
+
+namespace winsim {
+
+using core::Lock;
+using core::MachineLock;
+
+void PutFile(std::u16string_view path, std::vector<std::uint8_t> bytes) {
+    Lock lock(MachineLock());
+    const std::uint64_t size = bytes.size();
+    files::PutFile(path, std::move(bytes), size);
+}
+
+void PutSparseFile(std::u16string_view path, std::vector<std::uint8_t> bytes, std::uint64_t size) {
+    Lock lock(MachineLock());
+    files::PutFile(path, std::move(bytes), size);
+}
+
+void PutDirectory(std::u16string_view path) {
+    Lock lock(MachineLock());
+    files::PutDirectory(path);
+}
+
+bool RemoveFile(std::u16string_view path) {
+    Lock lock(MachineLock());
+    return files::RemoveFile(path);
+}
+
+bool FileExists(std::u16string_view path) {
+    Lock lock(MachineLock());
+    return files::FileExists(path);
+}
+
+bool DirectoryExists(std::u16string_view path) {
+    Lock lock(MachineLock());
+    return files::DirectoryExists(path);
+}
+
+}  // namespace winsim

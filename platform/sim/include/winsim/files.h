@@ -1,0 +1,28 @@
+// The simulated file system.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace winsim {
+
+// Creates or replaces a file (its folders come into being with it). Replacing keeps the file's
+// identity: handles already open read the new contents, as handles on Windows see a file that
+// another writer changed. PutFile, PutSparseFile and PutDirectory throw std::invalid_argument
+// for a path that is not absolute with a drive letter.
+void PutFile(std::u16string_view path, std::vector<std::uint8_t> bytes);
+// A file whose size is `size` but whose stored bytes are only `bytes`; the rest reads as zeros.
+// For files larger than anything worth allocating (sizes of 4 GiB and more included).
+void PutSparseFile(std::u16string_view path, std::vector<std::uint8_t> bytes, std::uint64_t size);
+// Creates an (empty) folder and its parents.
+void PutDirectory(std::u16string_view path);
+// Returns whether the file existed. Handles already open keep reading the removed file.
+bool RemoveFile(std::u16string_view path);
+bool FileExists(std::u16string_view path);
+bool DirectoryExists(std::u16string_view path);
+// Number of handles (CreateFileW's and every other call's) not closed yet.
+std::size_t OpenHandleCount();
+
+}  // namespace winsim
