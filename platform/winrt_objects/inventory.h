@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -51,8 +52,8 @@ struct SetPackageStateCall {
 };
 
 // Reports a wrong value and does not return (throws).
-using InventoryFailure = std::function<void(const winsim::detail::json::Value& at,
-                                            const std::string& message)>;
+using InventoryFailure =
+    std::function<void(const winsim::detail::json::Value& at, const std::string& message)>;
 
 // The "packages" member: an array of {"fullName", "installedLocation" (string or null),
 // "fails" {"Id"|"FullName"|"InstalledLocation"|"StorageItem"|"Path": HRESULT},

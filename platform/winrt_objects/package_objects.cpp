@@ -80,7 +80,8 @@ public:
             iid == win::IidOf<First>) {
             found = static_cast<First*>(this);
         } else {
-            ((iid == win::IidOf<Rest> ? (found = static_cast<Rest*>(this), true) : false) || ...);
+            (void)((iid == win::IidOf<Rest> ? (found = static_cast<Rest*>(this), true) : false) ||
+                   ... || false);
         }
         if (found == nullptr) return win::E_NOINTERFACE;
         const HRESULT admitted = static_cast<Derived*>(this)->Admit(iid);
@@ -164,9 +165,8 @@ public:
     HRESULT get_Path(HSTRING* value) override {
         if (value == nullptr) return win::E_POINTER;
         *value = nullptr;
-        return Serve(m_host, call::kPath, {}, [&] {
-            return m_fails.path != 0 ? m_fails.path : NewString(m_path, value);
-        });
+        return Serve(m_host, call::kPath, {},
+                     [&] { return m_fails.path != 0 ? m_fails.path : NewString(m_path, value); });
     }
     HRESULT get_Attributes(win::FileAttributes*) override { return win::E_NOTIMPL; }
     HRESULT get_DateCreated(win::DateTime*) override { return win::E_NOTIMPL; }
@@ -525,8 +525,8 @@ public:
                                          Operation**) override {
         return win::E_NOTIMPL;
     }
-    HRESULT RegisterPackageByFullNameAsync(HSTRING, win::IIterableOfString*,
-                                           win::DeploymentOptions, Operation**) override {
+    HRESULT RegisterPackageByFullNameAsync(HSTRING, win::IIterableOfString*, win::DeploymentOptions,
+                                           Operation**) override {
         return win::E_NOTIMPL;
     }
     HRESULT FindPackagesWithPackageTypes(win::PackageTypes types, Packages** packages) override {
@@ -610,8 +610,7 @@ private:
     Offered m_offered;
 };
 
-class PackageManagerFactory final
-    : public Object<PackageManagerFactory, win::IActivationFactory> {
+class PackageManagerFactory final : public Object<PackageManagerFactory, win::IActivationFactory> {
 public:
     static constexpr char16_t kClassName[] = u"Windows.Management.Deployment.PackageManager";
     PackageManagerFactory(Host& host, Offered (*offered)() noexcept)

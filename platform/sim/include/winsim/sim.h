@@ -14,3 +14,4 @@
 #include <winsim/scoped.h>
 #include <winsim/shell.h>
 #include <winsim/text.h>
+#include <winsim/winrt.h>
