@@ -40,7 +40,10 @@ std::string Utf8(std::u16string_view text) {
 }
 
 std::string Quoted(std::u16string_view text) {
-    return "\"" + Utf8(text) + "\"";
+    std::string quoted(1, '"');
+    quoted.append(Utf8(text));
+    quoted.push_back('"');
+    return quoted;
 }
 
 // A new HSTRING of text into *out (null on failure).
@@ -500,7 +503,7 @@ public:
     HRESULT SetPackageState(HSTRING fullName, win::PackageState state) override {
         const std::u16string name = TextOf(fullName);
         return Serve(m_host, call::kSetPackageState,
-                     Quoted(name) + ", " + std::to_string(static_cast<int>(state)),
+                     Quoted(name).append(", ").append(std::to_string(static_cast<int>(state))),
                      [&] { return m_host.SetPackageState(name, state); });
     }
     HRESULT FindPackageByPackageFullName(HSTRING, win::IPackage**) override {
