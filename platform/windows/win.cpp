@@ -162,7 +162,3 @@ win::HRESULT win::StringCchPrintfW(win::WCHAR* dest, std::size_t destUnits, win:
     va_end(args);
     return hr;
 }
-
-win::DWORD win::GetFileAttributesW(win::LPCWSTR name) {
-    return ::GetFileAttributesW(Wide(name));
-}

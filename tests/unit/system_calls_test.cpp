@@ -3,9 +3,10 @@
 // (a Windows folder, SystemRoot, a 64-bit process that impersonates nobody), so the same file
 // runs against the simulated machine and, cross built, against the real system under Wine: a
 // simulation that is consistently wrong cannot pass both.
+#include <win/files.h>
+#include <win/kernel.h>
 #include <win/security.h>
 #include <win/system_info.h>
-#include <win/win.h>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 #include "zef/system/path_tools.h"
 
-#include <win/win.h>
+#include <win/crt_text.h>
+#include <win/files.h>
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-// Files: opening, sizing and reading.
+// Files: opening, sizing and reading, and the attributes of files and folders.
 #pragma once
 
 #include <win/types.h>

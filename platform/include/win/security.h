@@ -5,7 +5,7 @@
 // Threading: impersonation is a state of the calling thread.
 #pragma once
 
-#include <win/win.h>
+#include <win/types.h>
 
 namespace win {
 

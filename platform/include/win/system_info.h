@@ -13,7 +13,7 @@
 // calling thread.
 #pragma once
 
-#include <win/win.h>
+#include <win/types.h>
 
 namespace win {
 

@@ -20,5 +20,8 @@
 #include <win/files.h>
 #include <win/kernel.h>
 #include <win/registry.h>
+#include <win/security.h>
 #include <win/shell.h>
 #include <win/strsafe.h>
+#include <win/system_info.h>
+#include <win/winrt/winrt.h>

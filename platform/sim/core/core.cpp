@@ -64,8 +64,14 @@ const CallDescriptor* InjectableCall(std::string_view name) {
 }  // namespace
 
 std::mutex& MachineLock() {
-    // Never destroyed, so that calls made during static destruction still find it.
-    static std::mutex* lock = new std::mutex;
+    // Never destroyed, so that calls made during static destruction still find it. The first
+    // user of the machine finds the default machine, not the rooms' empty slices: every room
+    // has registered by then (registration runs during static initialisation), and no reset
+    // takes this lock.
+    static std::mutex* lock = [] {
+        ResetMachine();
+        return new std::mutex;
+    }();
     return *lock;
 }
 

@@ -4,8 +4,8 @@
 // thread for its duration and puts the client's token back at its end.
 #pragma once
 
+#include <win/kernel.h>
 #include <win/security.h>
-#include <win/win.h>
 
 #include "zef/rtl/unique_resource.h"
 

@@ -8,7 +8,7 @@
 // Threading: any thread; the apartment is a property of the calling thread.
 #pragma once
 
-#include <win/win.h>
+#include <win/types.h>
 
 #include <cstdint>
 

@@ -5,6 +5,7 @@
 #include <win/win.h>
 
 #include <winsim/faults.h>
+#include <winsim/file_attributes.h>
 #include <winsim/files.h>
 #include <winsim/heap.h>
 #include <winsim/hooks.h>
@@ -12,6 +13,8 @@
 #include <winsim/machine.h>
 #include <winsim/registry.h>
 #include <winsim/scoped.h>
+#include <winsim/security.h>
 #include <winsim/shell.h>
+#include <winsim/system.h>
 #include <winsim/text.h>
 #include <winsim/winrt.h>

@@ -1,0 +1,433 @@
+// The simulated machine's system, environment, security and file-attribute rooms: what their
+// calls answer where the contract tests cannot reach (other versions, Wow64, impersonating
+// threads, long paths, bad arguments), how their faults reach callers, their scoped overrides
+// and their machine.json members.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <winsim/sim.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace {
+
+using ::testing::HasSubstr;
+
+class SimSystemRoomsTest : public ::testing::Test {
+protected:
+    winsim::ScopedMachine m_machine;
+};
+
+win::RTL_OSVERSIONINFOEXW Version() {
+    win::RTL_OSVERSIONINFOEXW info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    EXPECT_EQ(win::STATUS_SUCCESS, win::RtlGetVersion(&info));
+    return info;
+}
+
+std::u16string Expand(const char16_t* text) {
+    char16_t buffer[512] = {};
+    const win::DWORD n = win::ExpandEnvironmentStringsW(text, buffer, 512);
+    return n == 0 ? u"<failed>" : std::u16string(buffer);
+}
+
+TEST_F(SimSystemRoomsTest, OsSliceReachesEveryCallAndScopesRestoreThePreviousOne) {
+    winsim::OsVersion os;
+    os.major = 6;
+    os.minor = 1;
+    os.build = 7601;
+    os.servicePackMajor = 1;
+    os.productType = 3;
+    os.edition = 0x07;
+    os.architecture = win::PROCESSOR_ARCHITECTURE_AMD64;
+    os.wow64 = true;
+    {
+        const winsim::ScopedOs outer(os);
+        const win::RTL_OSVERSIONINFOEXW info = Version();
+        EXPECT_EQ(6u, info.dwMajorVersion);
+        EXPECT_EQ(7601u, info.dwBuildNumber);
+        EXPECT_EQ(3u, info.wProductType);
+        EXPECT_EQ(u"Service Pack 1", std::u16string(info.szCSDVersion));
+        win::DWORD product = 0;
+        EXPECT_TRUE(win::GetProductInfo(6, 1, 1, 0, &product));
+        EXPECT_EQ(0x07u, product);
+        // Before Vista there are no editions.
+        EXPECT_TRUE(win::GetProductInfo(5, 1, 3, 0, &product));
+        EXPECT_EQ(win::PRODUCT_UNDEFINED, product);
+
+        win::SYSTEM_INFO native{}, own{};
+        win::GetNativeSystemInfo(&native);
+        win::GetSystemInfo(&own);
+        EXPECT_EQ(win::PROCESSOR_ARCHITECTURE_AMD64, native.wProcessorArchitecture);
+        // A Wow64 process is a 32-bit process: its own view is x86.
+        EXPECT_EQ(win::PROCESSOR_ARCHITECTURE_INTEL, own.wProcessorArchitecture);
+        win::BOOL wow64 = win::FALSE;
+        ASSERT_TRUE(win::IsWow64Process(win::GetCurrentProcess(), &wow64));
+        EXPECT_EQ(win::TRUE, wow64);
+        {
+            winsim::OsVersion inner = os;
+            inner.build = 9200;
+            const winsim::ScopedOsVersion nested(inner);
+            EXPECT_EQ(9200u, Version().dwBuildNumber);
+        }
+        EXPECT_EQ(7601u, Version().dwBuildNumber);
+    }
+    EXPECT_EQ(winsim::OsVersion{}, winsim::GetOs());
+    EXPECT_EQ(19045u, Version().dwBuildNumber);
+}
+
+TEST_F(SimSystemRoomsTest, ArgumentsWindowsWouldRefuse) {
+    win::RTL_OSVERSIONINFOEXW info{};
+    EXPECT_EQ(win::STATUS_INVALID_PARAMETER, win::RtlGetVersion(nullptr));
+    info.dwOSVersionInfoSize = 100;
+    EXPECT_EQ(win::STATUS_INVALID_PARAMETER, win::RtlGetVersion(&info));
+    // The plain record: the extended members stay untouched.
+    std::memset(&info, 0xCC, sizeof info);
+    info.dwOSVersionInfoSize = 276;
+    EXPECT_EQ(win::STATUS_SUCCESS, win::RtlGetVersion(&info));
+    EXPECT_EQ(10u, info.dwMajorVersion);
+    EXPECT_EQ(0xCCu, info.wProductType);
+
+    struct Case {
+        const char* what;
+        std::function<bool()> call;
+        win::DWORD error;
+    };
+    const Case cases[] = {
+        {"IsWow64Process of another process",
+         [] {
+             win::BOOL b;
+             return win::IsWow64Process(reinterpret_cast<win::HANDLE>(0x44), &b) != 0;
+         },
+         win::ERROR_INVALID_HANDLE},
+        {"IsWow64Process without an answer",
+         [] { return win::IsWow64Process(win::GetCurrentProcess(), nullptr) != 0; },
+         win::ERROR_NOACCESS},
+        {"GetProductInfo without an answer",
+         [] { return win::GetProductInfo(10, 0, 0, 0, nullptr) != 0; },
+         win::ERROR_INVALID_PARAMETER},
+        {"disabling without an old value",
+         [] { return win::Wow64DisableWow64FsRedirection(nullptr) != 0; }, win::ERROR_NOACCESS},
+        {"reverting to a value never handed out",
+         [] { return win::Wow64RevertWow64FsRedirection(reinterpret_cast<void*>(7)) != 0; },
+         win::ERROR_INVALID_PARAMETER},
+        {"expanding no text",
+         [] { return win::ExpandEnvironmentStringsW(nullptr, nullptr, 0) != 0; },
+         win::ERROR_INVALID_PARAMETER},
+        {"a token of another thread",
+         [] {
+             win::HANDLE t;
+             return win::OpenThreadToken(reinterpret_cast<win::HANDLE>(0x48), win::TOKEN_QUERY,
+                                         win::TRUE, &t) != 0;
+         },
+         win::ERROR_INVALID_HANDLE},
+        {"impersonating what is no token",
+         [] { return win::ImpersonateLoggedOnUser(reinterpret_cast<win::HANDLE>(0x48)) != 0; },
+         win::ERROR_INVALID_HANDLE},
+        {"a name by ordinal",
+         [] {
+             return win::GetProcAddress(win::GetModuleHandleW(u"kernel32"),
+                                        reinterpret_cast<const char*>(std::uintptr_t{5})) !=
+                    nullptr;
+         },
+         win::ERROR_PROC_NOT_FOUND},
+        {"a function of the process's own module",
+         [] {
+             return win::GetProcAddress(win::GetModuleHandleW(nullptr), "RtlGetVersion") != nullptr;
+         },
+         win::ERROR_PROC_NOT_FOUND},
+        {"a module handle that is none",
+         [] {
+             return win::GetProcAddress(reinterpret_cast<win::HMODULE>(0x1000), "RtlGetVersion") !=
+                    nullptr;
+         },
+         win::ERROR_MOD_NOT_FOUND},
+        {"a module outside System32",
+         [] { return win::GetModuleHandleW(u"C:\\Temp\\kernel32.dll") != nullptr; },
+         win::ERROR_MOD_NOT_FOUND},
+    };
+    for (const Case& c : cases) {
+        win::SetLastError(0);
+        EXPECT_FALSE(c.call()) << c.what;
+        EXPECT_EQ(c.error, win::GetLastError()) << c.what;
+    }
+    EXPECT_EQ(win::GetModuleHandleW(u"kernel32"),
+              win::GetModuleHandleW(u"c:\\windows\\system32\\KERNEL32.DLL"));
+}
+
+TEST_F(SimSystemRoomsTest, FaultsOfTheNewCallsReachCallersInTheirOwnWay) {
+    constexpr std::uint32_t kError = 1117;
+    struct Case {
+        const char* call;
+        std::function<bool()> fails;  // made the call, saw its failure value
+        bool lastError;               // the error also in the last error
+    };
+    const Case cases[] = {
+        {"GetModuleHandleW", [] { return win::GetModuleHandleW(u"kernel32") == nullptr; }, true},
+        {"GetProcAddress",
+         [] {
+             return win::GetProcAddress(win::GetModuleHandleW(u"kernel32"), "GetSystemInfo") ==
+                    nullptr;
+         },
+         true},
+        {"RtlGetVersion",
+         [] {
+             win::RTL_OSVERSIONINFOEXW info{};
+             info.dwOSVersionInfoSize = sizeof info;
+             return win::RtlGetVersion(&info) == static_cast<win::NTSTATUS>(kError);
+         },
+         false},
+        {"GetProductInfo",
+         [] {
+             win::DWORD p;
+             return !win::GetProductInfo(10, 0, 0, 0, &p);
+         },
+         true},
+        {"IsWow64Process",
+         [] {
+             win::BOOL b;
+             return !win::IsWow64Process(win::GetCurrentProcess(), &b);
+         },
+         true},
+        {"Wow64DisableWow64FsRedirection",
+         [] {
+             void* old;
+             return !win::Wow64DisableWow64FsRedirection(&old);
+         },
+         true},
+        {"Wow64RevertWow64FsRedirection",
+         [] { return !win::Wow64RevertWow64FsRedirection(nullptr); }, true},
+        {"ExpandEnvironmentStringsW",
+         [] { return win::ExpandEnvironmentStringsW(u"%windir%", nullptr, 0) == 0; }, true},
+        {"GetSystemWindowsDirectoryW",
+         [] { return win::GetSystemWindowsDirectoryW(nullptr, 0) == 0; }, true},
+        {"GetFileAttributesW",
+         [] { return win::GetFileAttributesW(u"C:\\Windows") == win::INVALID_FILE_ATTRIBUTES; },
+         true},
+        {"OpenThreadToken",
+         [] {
+             win::HANDLE t = nullptr;
+             return !win::OpenThreadToken(win::GetCurrentThread(), win::TOKEN_QUERY, win::TRUE, &t);
+         },
+         true},
+        {"RevertToSelf", [] { return !win::RevertToSelf(); }, true},
+        {"ImpersonateLoggedOnUser", [] { return !win::ImpersonateLoggedOnUser(nullptr); }, true},
+    };
+    const auto injectable = winsim::InjectableCalls();
+    for (const Case& c : cases) {
+        EXPECT_NE(injectable.end(), std::find(injectable.begin(), injectable.end(), c.call))
+            << c.call;
+        const winsim::ScopedFault fault(c.call, winsim::FaultMode::Once, 1, kError);
+        win::SetLastError(0);
+        EXPECT_TRUE(c.fails()) << c.call;
+        if (c.lastError) {
+            EXPECT_EQ(kError, win::GetLastError()) << c.call;
+        }
+    }
+}
+
+TEST_F(SimSystemRoomsTest, EnvironmentNamesIgnoreCaseAndFollowTheWindowsFolder) {
+    EXPECT_EQ(u"C:\\Windows|C:\\Windows", Expand(u"%SystemRoot%|%WINDIR%"));
+    winsim::SetWindowsDirectory(u"D:\\WinNT");
+    EXPECT_EQ(u"D:\\WinNT", Expand(u"%systemroot%"));
+    {
+        const winsim::ScopedEnvironment own(u"SYSTEMROOT", u"E:\\Own");
+        EXPECT_EQ(u"E:\\Own|D:\\WinNT", Expand(u"%SystemRoot%|%windir%"));
+        const winsim::ScopedEnvironment gone(u"ProgramFiles", std::nullopt);
+        EXPECT_EQ(u"%ProgramFiles%", Expand(u"%ProgramFiles%"));
+    }
+    EXPECT_EQ(u"D:\\WinNT|C:\\Program Files", Expand(u"%SystemRoot%|%ProgramFiles%"));
+    winsim::SetEnvironmentVariable(u"Mixed", u"1");
+    EXPECT_EQ(u"1", winsim::GetEnvironmentVariable(u"MIXED"));
+    EXPECT_EQ(std::nullopt, winsim::GetEnvironmentVariable(u"Undefined"));
+    // Too small a buffer is told the size it needs and gets nothing.
+    char16_t small[4] = {u'#', u'#', u'#', u'#'};
+    EXPECT_EQ(9u, win::ExpandEnvironmentStringsW(u"%windir%", small, 4));
+    EXPECT_EQ(u'#', small[0]);
+}
+
+TEST_F(SimSystemRoomsTest, TokensFollowEachThreadsImpersonation) {
+    EXPECT_FALSE(winsim::ThreadImpersonates());
+    {
+        const winsim::ScopedThreadToken token;
+        EXPECT_TRUE(winsim::ThreadImpersonates());
+        // Threads start impersonating too, each with a state of its own.
+        bool otherStarts = false, otherAfterRevert = true, mineAfterOthersRevert = false;
+        std::thread([&] {
+            otherStarts = winsim::ThreadImpersonates();
+            win::RevertToSelf();
+            otherAfterRevert = winsim::ThreadImpersonates();
+        }).join();
+        mineAfterOthersRevert = winsim::ThreadImpersonates();
+        EXPECT_TRUE(otherStarts);
+        EXPECT_FALSE(otherAfterRevert);
+        EXPECT_TRUE(mineAfterOthersRevert);
+
+        win::HANDLE handle = nullptr;
+        ASSERT_TRUE(
+            win::OpenThreadToken(win::GetCurrentThread(), win::TOKEN_QUERY, win::TRUE, &handle));
+        EXPECT_EQ(1u, winsim::OpenTokenCount());
+        ASSERT_TRUE(win::RevertToSelf());
+        EXPECT_FALSE(winsim::ThreadImpersonates());
+        ASSERT_TRUE(win::ImpersonateLoggedOnUser(handle));
+        EXPECT_TRUE(winsim::ThreadImpersonates());
+        ASSERT_TRUE(win::CloseHandle(handle));
+        EXPECT_EQ(0u, winsim::OpenTokenCount());
+        // A closed token is no token.
+        EXPECT_FALSE(win::ImpersonateLoggedOnUser(handle));
+        EXPECT_EQ(win::ERROR_INVALID_HANDLE, win::GetLastError());
+    }
+    EXPECT_FALSE(winsim::ThreadImpersonates());
+    EXPECT_FALSE(winsim::GetThreadsStartImpersonating());
+}
+
+TEST_F(SimSystemRoomsTest, FileAttributesBeyondWhatEveryWindowsHas) {
+    winsim::PutFile(u"C:\\Data\\file.bin", {1});
+    winsim::SetReparsePoint(u"C:\\Data\\Junction", true);
+    std::u16string deep = u"C:\\Data";
+    while (deep.size() < 280) deep += u"\\0123456789";
+    winsim::PutDirectory(deep);
+    struct Case {
+        const char* what;
+        std::u16string path;
+        win::DWORD attributes;  // or the error, when INVALID_FILE_ATTRIBUTES
+        win::DWORD error;
+    };
+    constexpr win::DWORD kInvalid = win::INVALID_FILE_ATTRIBUTES;
+    const Case cases[] = {
+        {"a file", u"C:\\Data\\file.bin", win::FILE_ATTRIBUTE_ARCHIVE, 0},
+        {"a junction", u"C:\\Data\\junction",
+         win::FILE_ATTRIBUTE_DIRECTORY | win::FILE_ATTRIBUTE_REPARSE_POINT, 0},
+        {"a long path in the \\\\?\\ form", u"\\\\?\\" + deep, win::FILE_ATTRIBUTE_DIRECTORY, 0},
+        {"a long path without it", deep, kInvalid, win::ERROR_PATH_NOT_FOUND},
+        {"a name below a file", u"C:\\Data\\file.bin\\x", kInvalid, win::ERROR_PATH_NOT_FOUND},
+        {"a network path", u"\\\\server\\share\\x", kInvalid, win::ERROR_BAD_NETPATH},
+        {"a relative path", u"Data\\file.bin", kInvalid, win::ERROR_PATH_NOT_FOUND},
+        {"an empty path", u"", kInvalid, win::ERROR_PATH_NOT_FOUND},
+    };
+    for (const Case& c : cases) {
+        win::SetLastError(0);
+        EXPECT_EQ(c.attributes, win::GetFileAttributesW(c.path.c_str())) << c.what;
+        if (c.attributes == kInvalid) {
+            EXPECT_EQ(c.error, win::GetLastError()) << c.what;
+        }
+    }
+    win::SetLastError(0);
+    EXPECT_EQ(kInvalid, win::GetFileAttributesW(nullptr));
+    EXPECT_EQ(win::ERROR_INVALID_PARAMETER, win::GetLastError());
+    winsim::SetReparsePoint(u"C:\\Data\\Junction", false);
+    EXPECT_EQ(win::FILE_ATTRIBUTE_DIRECTORY, win::GetFileAttributesW(u"C:\\Data\\Junction"));
+    EXPECT_THROW(winsim::SetReparsePoint(u"relative", true), std::invalid_argument);
+}
+
+TEST_F(SimSystemRoomsTest, MissingModulesAndFunctionsComeBackAtScopeEnd) {
+    {
+        const winsim::ScopedMissingModule ntdll(u"NTDLL");
+        EXPECT_EQ(nullptr, win::GetModuleHandleW(u"ntdll.dll"));
+        EXPECT_EQ(win::ERROR_MOD_NOT_FOUND, win::GetLastError());
+        const winsim::ScopedMissingFunction wow64(u"kernel32.dll", "IsWow64Process");
+        const win::HMODULE kernel32 = win::GetModuleHandleW(u"kernel32");
+        EXPECT_EQ(nullptr, win::GetProcAddress(kernel32, "IsWow64Process"));
+        EXPECT_EQ(win::ERROR_PROC_NOT_FOUND, win::GetLastError());
+        EXPECT_NE(nullptr, win::GetProcAddress(kernel32, "GetSystemInfo"));
+    }
+    EXPECT_NE(nullptr, win::GetModuleHandleW(u"ntdll.dll"));
+    const win::FARPROC proc =
+        win::GetProcAddress(win::GetModuleHandleW(u"kernel32"), "IsWow64Process");
+    ASSERT_NE(nullptr, proc);
+    // What GetProcAddress hands out is the simulated call itself.
+    EXPECT_EQ(reinterpret_cast<void (*)()>(&win::IsWow64Process),
+              reinterpret_cast<void (*)()>(proc));
+}
+
+// ---- machine.json ------------------------------------------------------------------------------
+
+class SimSystemMachineTest : public SimSystemRoomsTest {
+protected:
+    SimSystemMachineTest() {
+        static std::atomic<int> counter{0};
+        m_dir = std::filesystem::temp_directory_path() /
+                ("qorvex-system-machine-" + std::to_string(::getpid()) + "-" +
+                 std::to_string(counter++));
+        std::filesystem::create_directories(m_dir);
+    }
+    ~SimSystemMachineTest() override {
+        std::error_code ec;
+        std::filesystem::remove_all(m_dir, ec);
+    }
+    std::string Load(const std::string& json) {
+        std::ofstream(m_dir / "machine.json") << json;
+        return winsim::LoadMachineDirectory(m_dir.string());
+    }
+    std::filesystem::path m_dir;
+};
+
+TEST_F(SimSystemMachineTest, MembersDescribeTheSystem) {
+    ASSERT_EQ("", Load(R"({
+  "windowsDirectory": "D:\\WinNT",
+  "os": {"version": "6.3.9600", "servicePack": "2.1", "productType": "server",
+         "edition": 8, "architecture": "arm64", "wow64": true},
+  "environment": {"ProgramFiles": "D:\\Apps", "ProgramW6432": null, "Extra": "x"},
+  "reparsePoints": ["D:\\Links\\Junction"],
+  "threadToken": true
+})"));
+    const winsim::OsVersion os = winsim::GetOs();
+    EXPECT_EQ(6u, os.major);
+    EXPECT_EQ(3u, os.minor);
+    EXPECT_EQ(9600u, os.build);
+    EXPECT_EQ(2u, os.servicePackMajor);
+    EXPECT_EQ(1u, os.servicePackMinor);
+    EXPECT_EQ(3u, os.productType);
+    EXPECT_EQ(8u, os.edition);
+    EXPECT_EQ(win::PROCESSOR_ARCHITECTURE_ARM64, os.architecture);
+    EXPECT_TRUE(os.wow64);
+    EXPECT_EQ(u"D:\\Apps|%ProgramW6432%|x|D:\\WinNT",
+              Expand(u"%ProgramFiles%|%ProgramW6432%|%extra%|%SystemRoot%"));
+    EXPECT_EQ(win::FILE_ATTRIBUTE_DIRECTORY | win::FILE_ATTRIBUTE_REPARSE_POINT,
+              win::GetFileAttributesW(u"D:\\Links\\Junction"));
+    EXPECT_TRUE(winsim::ThreadImpersonates());
+
+    // Each member is optional; one that is there may say only part.
+    ASSERT_EQ("", Load(R"({"os": {"productType": 2}})"));
+    EXPECT_EQ(2u, winsim::GetOs().productType);
+    EXPECT_EQ(19045u, winsim::GetOs().build);
+    EXPECT_FALSE(winsim::ThreadImpersonates());
+}
+
+TEST_F(SimSystemMachineTest, BadMembersArePointedAt) {
+    struct Case {
+        std::string json;
+        std::string message;
+    };
+    const Case cases[] = {
+        {R"({"os": 1})", "\"os\" must be a"},
+        {R"({"os": {"version": "10.0"}})", "must read major.minor.build"},
+        {R"({"os": {"version": "10.0.x"}})", "must read major.minor.build"},
+        {R"({"os": {"servicePack": "70000.0"}})", "below 65536"},
+        {R"({"os": {"productType": "desktop"}})", "\"workstation\", \"server\" or a number"},
+        {R"({"os": {"productType": 256}})", "from 0 to 255"},
+        {R"({"os": {"architecture": "mips"}})", "\"x64\", \"x86\", \"arm64\" or \"ia64\""},
+        {R"({"os": {"wow64": "yes"}})", "\"wow64\" must be a"},
+        {R"({"environment": {"A": 1}})", "environment variable \"A\" must be a"},
+        {R"({"environment": {"A=B": "x"}})", "without '=' or '%'"},
+        {R"({"reparsePoints": "C:\\x"})", "\"reparsePoints\" must be a"},
+        {R"({"reparsePoints": ["relative"]})", "a reparse point"},
+        {R"({"threadToken": 1})", "\"threadToken\" must be a"},
+    };
+    for (const Case& c : cases) {
+        const std::string error = Load(c.json);
+        EXPECT_THAT(error, HasSubstr(c.message)) << c.json;
+        EXPECT_THAT(error, HasSubstr("machine.json:1:")) << c.json;
+        EXPECT_EQ(winsim::OsVersion{}, winsim::GetOs()) << c.json;
+    }
+}
+
+}  // namespace
