@@ -2,7 +2,8 @@
 # Builds and tests every configuration, one step after another, and stops at the first step
 # that fails. Run from anywhere; as root on a fresh Debian 12 it first installs what is missing.
 #
-#   format    clang-format check of every C++ source
+#   format    clang-format check of every C++ source; module code includes no Windows SDK
+#             header and nothing of the simulated machine
 #   default   Linux build on the simulated machine, all tests
 #   asan      the same under AddressSanitizer (leak checks on) and UBSan
 #   tsan      the same under ThreadSanitizer
@@ -102,7 +103,11 @@ check_format() {
     mapfile -t files < <(git ls-files '*.cpp' '*.h')
     clang-format --dry-run -Werror "${files[@]}"
 }
-stage_format() { step "format: clang-format" check_format; }
+stage_format() {
+    step "format: clang-format" check_format
+    # Module code reaches the OS through win:: only: no Windows SDK header, nothing of the sim.
+    step "format: module includes" scripts/check-module-includes.sh
+}
 
 stage_default() { configure_build_test default env; }
 stage_asan() { configure_build_test asan env "${SANITIZER_ENV[@]}"; }

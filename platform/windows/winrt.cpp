@@ -4,9 +4,7 @@
 //
 // Our interface declarations and the SDK's describe the same vtables, so pointers are passed
 // through as they are.
-#include <win/winrt/roapi.h>
-
-#include <windows.h>
+#include "binding.h"
 
 #include <roapi.h>
 #include <winstring.h>

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -191,6 +192,33 @@ TEST_F(PlatformSimTest, RegGetValueWResultsForDwordReads) {
         EXPECT_EQ(c.sizeAfter, size);
         EXPECT_EQ(c.typeAfter, type);
         EXPECT_EQ(c.status == 0 && c.withData ? 17u : 0xCCCCCCCCu, data);
+    }
+}
+
+// RRF_ZEROONFAILURE zeroes the caller's buffer on failure: the bytes the caller said it has,
+// never the larger size a too-small buffer is told it needs.
+TEST_F(PlatformSimTest, RegGetValueWZeroOnFailureZeroesOnlyTheCallersBuffer) {
+    constexpr win::DWORD kZeroOnFailure = 0x20000000;
+    winsim::SetRegistryString(kBootKey, u"Name", u"a longer text");
+    struct Case {
+        const char* name;
+        const char16_t* value;
+        win::DWORD status;
+    };
+    const Case cases[] = {
+        {"buffer too small", u"Name", win::ERROR_MORE_DATA},
+        {"missing value", u"Missing", win::ERROR_FILE_NOT_FOUND},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        unsigned char buffer[16];
+        std::memset(buffer, 0xAB, sizeof buffer);
+        win::DWORD size = 4;  // the caller offers the first 4 bytes only
+        EXPECT_EQ(static_cast<win::LSTATUS>(c.status),
+                  win::RegGetValueW(win::HKEY_LOCAL_MACHINE, kBootKey, c.value,
+                                    win::RRF_RT_REG_SZ | kZeroOnFailure, nullptr, buffer, &size));
+        for (std::size_t i = 0; i < sizeof buffer; ++i)
+            EXPECT_EQ(i < 4 ? 0 : 0xAB, buffer[i]) << "byte " << i;
     }
 }
 
@@ -512,61 +540,259 @@ TEST_F(PlatformSimTest, FaultModesFailTheChosenCalls) {
                  std::invalid_argument);
 }
 
-TEST_F(PlatformSimTest, FaultsReachCallersInEachCallsOwnWay) {
-    winsim::PutFile(kLogPath, Bytes("abc"));
-    winsim::SetRegistryDword(kBootKey, u"OsBootCount", 17);
+// One row per injectable call: how to call it with its fault injected, and what its caller
+// must see. The rows must name exactly the calls InjectableCalls() lists, so a call added
+// without a row fails here.
+struct FaultRow {
+    const char* call;
+    std::uint32_t error;
+    // Makes the call (the fault is armed for exactly one call) and checks what the caller saw.
+    std::function<void(std::uint32_t error)> callAndCheck;
+};
+
+// The log file the rows read, open while the rows run.
+win::HANDLE g_openLog = nullptr;
+
+class FaultReachTest : public PlatformSimTest {
+protected:
+    void SetUp() override {
+        winsim::PutFile(kLogPath, Bytes("abc"));
+        winsim::SetRegistryDword(kBootKey, u"OsBootCount", 17);
+        g_openLog = Open(kLogPath);
+        ASSERT_NE(win::INVALID_HANDLE_VALUE, g_openLog);
+    }
+    void TearDown() override { win::CloseHandle(g_openLog); }
+};
+
+constexpr win::DWORD kUntouched = 0xC0FFEE;
+
+const FaultRow kFaultRows[] = {
+    {"GetProcessHeap", 1117,
+     [](std::uint32_t error) {
+         EXPECT_EQ(nullptr, win::GetProcessHeap());
+         EXPECT_EQ(error, win::GetLastError());
+     }},
+    {"HeapAlloc", win::ERROR_NOT_ENOUGH_MEMORY,
+     [](std::uint32_t) {
+         const win::HANDLE heap = win::GetProcessHeap();
+         const std::uint64_t failedBefore = winsim::GetHeapStats().failedAllocations;
+         win::SetLastError(kUntouched);
+         EXPECT_EQ(nullptr, win::HeapAlloc(heap, 0, 8));
+         // HeapAlloc reports failure by null alone.
+         EXPECT_EQ(kUntouched, win::GetLastError());
+         EXPECT_EQ(failedBefore + 1, winsim::GetHeapStats().failedAllocations);
+     }},
+    {"HeapFree", 1117,
+     [](std::uint32_t error) {
+         const win::HANDLE heap = win::GetProcessHeap();
+         void* block = win::HeapAlloc(heap, 0, 8);
+         EXPECT_EQ(win::FALSE, win::HeapFree(heap, 0, block));
+         EXPECT_EQ(error, win::GetLastError());
+         // The block is still the caller's: freeing it again succeeds.
+         EXPECT_EQ(win::TRUE, win::HeapFree(heap, 0, block));
+     }},
+    {"DisableThreadLibraryCalls", win::ERROR_INVALID_PARAMETER,
+     [](std::uint32_t error) {
+         EXPECT_EQ(win::FALSE, win::DisableThreadLibraryCalls(nullptr));
+         EXPECT_EQ(error, win::GetLastError());
+     }},
+    {"CloseHandle", 1117,
+     [](std::uint32_t error) {
+         EXPECT_EQ(win::FALSE, win::CloseHandle(g_openLog));
+         EXPECT_EQ(error, win::GetLastError());
+         EXPECT_EQ(1u, winsim::OpenHandleCount());  // still open
+     }},
+    {"CreateFileW", win::ERROR_SHARING_VIOLATION,
+     [](std::uint32_t error) {
+         EXPECT_EQ(win::INVALID_HANDLE_VALUE, Open(kLogPath));
+         EXPECT_EQ(error, win::GetLastError());
+         EXPECT_EQ(1u, winsim::OpenHandleCount());
+     }},
+    {"GetFileSize", 1117,
+     [](std::uint32_t error) {
+         win::DWORD high = 77;
+         EXPECT_EQ(win::INVALID_FILE_SIZE, win::GetFileSize(g_openLog, &high));
+         EXPECT_EQ(error, win::GetLastError());
+     }},
+    {"ReadFile", 1117,
+     [](std::uint32_t error) {
+         char buffer[4];
+         win::DWORD read = 99;
+         EXPECT_EQ(win::FALSE, win::ReadFile(g_openLog, buffer, 3, &read, nullptr));
+         EXPECT_EQ(error, win::GetLastError());
+         EXPECT_EQ(0u, read);
+         // The failed read moved nothing: the next one starts at the beginning.
+         ASSERT_EQ(win::TRUE, win::ReadFile(g_openLog, buffer, 3, &read, nullptr));
+         EXPECT_EQ("abc", std::string(buffer, read));
+     }},
+    {"RegGetValueW", win::ERROR_ACCESS_DENIED,
+     [](std::uint32_t error) {
+         std::uint32_t data = 0;
+         win::DWORD size = 4;
+         win::SetLastError(kUntouched);
+         EXPECT_EQ(static_cast<win::LSTATUS>(error),
+                   win::RegGetValueW(win::HKEY_LOCAL_MACHINE, kBootKey, u"OsBootCount",
+                                     win::RRF_RT_REG_DWORD, nullptr, &data, &size));
+         EXPECT_EQ(0u, data);
+         EXPECT_EQ(kUntouched, win::GetLastError());
+     }},
+    {"SHGetKnownFolderPath", 0x80004005u,
+     [](std::uint32_t error) {
+         win::PWSTR path = reinterpret_cast<win::PWSTR>(std::intptr_t{1});
+         const std::uint64_t blocksBefore = winsim::GetHeapStats().coTaskMemLiveBlocks;
+         win::SetLastError(kUntouched);
+         EXPECT_EQ(static_cast<win::HRESULT>(error),
+                   win::SHGetKnownFolderPath(win::FOLDERID_Windows, 0, nullptr, &path));
+         EXPECT_EQ(nullptr, path);
+         EXPECT_EQ(kUntouched, win::GetLastError());
+         EXPECT_EQ(blocksBefore, winsim::GetHeapStats().coTaskMemLiveBlocks);
+     }},
+    {"StringCchPrintfW", 0x8007007Au,
+     [](std::uint32_t error) {
+         char16_t text[8] = {u'Q'};
+         EXPECT_EQ(static_cast<win::HRESULT>(error), win::StringCchPrintfW(text, 8, u"x"));
+         EXPECT_EQ(0, text[0]);
+     }},
+    {"mbrtowc", 42,
+     [](std::uint32_t error) {
+         win::WCHAR unit = u'Q';
+         errno = 0;
+         EXPECT_EQ(static_cast<std::size_t>(-1), win::mbrtowc(&unit, "A", 1, nullptr));
+         EXPECT_EQ(static_cast<int>(error), errno);
+         EXPECT_EQ(u'Q', unit);
+         EXPECT_EQ(1u, win::mbrtowc(&unit, "A", 1, nullptr));
+     }},
+    {"wcrtomb_s", 42,
+     [](std::uint32_t error) {
+         std::size_t written = 0;
+         char buffer[4] = {'Q'};
+         errno = 0;
+         EXPECT_EQ(static_cast<win::errno_t>(error),
+                   win::wcrtomb_s(&written, buffer, sizeof buffer, u'A', nullptr));
+         EXPECT_EQ(static_cast<int>(error), errno);
+         EXPECT_EQ(static_cast<std::size_t>(-1), written);
+         EXPECT_EQ('Q', buffer[0]);
+     }},
+};
+
+TEST_F(FaultReachTest, EveryInjectableCallHasARow) {
+    std::vector<std::string> rows;
+    for (const FaultRow& row : kFaultRows) rows.emplace_back(row.call);
+    EXPECT_THAT(rows, ::testing::UnorderedElementsAreArray(winsim::InjectableCalls()));
+}
+
+TEST_F(FaultReachTest, EachFaultReachesTheCallerThroughTheCallsOwnChannel) {
+    for (const FaultRow& row : kFaultRows) {
+        SCOPED_TRACE(row.call);
+        winsim::InjectFault(row.call, winsim::FaultMode::Once, 0, row.error);
+        row.callAndCheck(row.error);
+        winsim::ClearFaults();
+    }
+}
+
+// ---- Scoped overrides and hooks ---------------------------------------------------------------
+
+TEST_F(PlatformSimTest, ScopedFaultAndScopedJournalRestoreWhatWasThereBefore) {
+    winsim::PutFile(kLogPath, Bytes("x"));
+    auto openError = [] {
+        win::SetLastError(0);
+        const win::HANDLE file = Open(kLogPath);
+        if (file == win::INVALID_HANDLE_VALUE) return win::GetLastError();
+        win::CloseHandle(file);
+        return win::DWORD{0};
+    };
+    winsim::InjectFault("CreateFileW", winsim::FaultMode::Always, 0, win::ERROR_ACCESS_DENIED);
+    {
+        winsim::ScopedFault inner("CreateFileW", winsim::FaultMode::Always, 0,
+                                  win::ERROR_SHARING_VIOLATION);
+        EXPECT_EQ(win::ERROR_SHARING_VIOLATION, openError());
+    }
+    EXPECT_EQ(win::ERROR_ACCESS_DENIED, openError());  // the outer fault, not none
+    winsim::ClearFault("CreateFileW");
+    { winsim::ScopedFault once("CreateFileW", winsim::FaultMode::Once, 0, win::ERROR_IO_DEVICE); }
+    EXPECT_EQ(0u, openError());  // no fault before the scope, none after it
+
+    winsim::EnableJournal(true);
+    win::CloseHandle(Open(kLogPath));
+    {
+        winsim::ScopedJournal inner(/*includeHeap=*/true);
+        EXPECT_TRUE(winsim::Journal().empty());
+        win::HeapFree(win::GetProcessHeap(), 0, nullptr);
+    }
+    // The outer journal is still on, without heap calls, and kept what it had.
+    win::HeapFree(win::GetProcessHeap(), 0, nullptr);
+    win::DisableThreadLibraryCalls(nullptr);
+    EXPECT_THAT(winsim::JournalCalls(), ElementsAre("CreateFileW", "CloseHandle", "GetProcessHeap",
+                                                    "HeapFree", "DisableThreadLibraryCalls"));
+    winsim::EnableJournal(false);
+    { winsim::ScopedJournal inner; }
+    win::DisableThreadLibraryCalls(nullptr);
+    EXPECT_EQ(5u, winsim::Journal().size());  // off again, as before the scope
+}
+
+TEST_F(PlatformSimTest, ScopedRegistryValueRestoresTheValueOrItsAbsence) {
+    auto read = [] {
+        std::uint32_t data = 0;
+        win::DWORD size = 4;
+        const win::LSTATUS status =
+            win::RegGetValueW(win::HKEY_LOCAL_MACHINE, kBootKey, u"OsBootCount",
+                              win::RRF_RT_REG_DWORD, nullptr, &data, &size);
+        return status == 0 ? static_cast<std::int64_t>(data) : -status;
+    };
+    {
+        winsim::ScopedRegistryValue value(kBootKey, u"OsBootCount",
+                                          winsim::RegistryValue::Dword(5));
+        EXPECT_EQ(5, read());
+        {
+            winsim::ScopedRegistryValue none(kBootKey, u"OsBootCount", std::nullopt);
+            EXPECT_EQ(-2, read());
+        }
+        EXPECT_EQ(5, read());
+    }
+    EXPECT_EQ(-2, read());
+    EXPECT_EQ(std::nullopt, winsim::GetRegistryValue(kBootKey, u"osbootcount"));
+    winsim::SetRegistryString(kBootKey, u"OsBootCount", u"seventeen");
+    EXPECT_EQ(winsim::RegistryValue::String(u"seventeen"),
+              winsim::GetRegistryValue(kBootKey, u"OSBOOTCOUNT"));
+}
+
+TEST_F(PlatformSimTest, ScopedHookReplacesACallOnItsThreadAndMayCallTheSimulation) {
+    winsim::PutFile(kLogPath, Bytes("abcd"));
     const win::HANDLE file = Open(kLogPath);
     ASSERT_NE(win::INVALID_HANDLE_VALUE, file);
-    const std::uint32_t error = 1117;
+    int calls = 0;
+    {
+        winsim::ScopedHook<&win::GetFileSize> hook([&](win::HANDLE f, win::DWORD* high) {
+            ++calls;
+            return win::GetFileSize(f, high) + 100;  // the simulated call, not the hook again
+        });
+        EXPECT_EQ(104u, win::GetFileSize(file, nullptr));
+        {
+            winsim::ScopedHook<&win::GetFileSize> inner(
+                [](win::HANDLE, win::DWORD*) { return win::DWORD{7}; });
+            EXPECT_EQ(7u, win::GetFileSize(file, nullptr));
+        }
+        EXPECT_EQ(104u, win::GetFileSize(file, nullptr));  // the outer hook is back
+        win::DWORD other = 0;
+        std::thread([&] { other = win::GetFileSize(file, nullptr); }).join();
+        EXPECT_EQ(4u, other);  // other threads reach the simulation
+        {
+            // Faults apply to the simulated call the hook makes.
+            winsim::ScopedFault fault("GetFileSize", winsim::FaultMode::Once, 0, 1117);
+            EXPECT_EQ(win::INVALID_FILE_SIZE + 100, win::GetFileSize(file, nullptr));
+            EXPECT_EQ(1117u, win::GetLastError());
+        }
+    }
+    EXPECT_EQ(4u, win::GetFileSize(file, nullptr));
+    EXPECT_EQ(3, calls);
 
-    winsim::InjectFault("GetFileSize", winsim::FaultMode::Once, 0, error);
-    EXPECT_EQ(win::INVALID_FILE_SIZE, win::GetFileSize(file, nullptr));
-    EXPECT_EQ(error, win::GetLastError());
-
-    winsim::InjectFault("ReadFile", winsim::FaultMode::Once, 0, error);
-    char buffer[4];
-    win::DWORD read = 99;
-    EXPECT_EQ(win::FALSE, win::ReadFile(file, buffer, 3, &read, nullptr));
-    EXPECT_EQ(error, win::GetLastError());
-    EXPECT_EQ(0u, read);
-    // The failed read moved nothing: the next one starts at the beginning.
-    ASSERT_EQ(win::TRUE, win::ReadFile(file, buffer, 3, &read, nullptr));
-    EXPECT_EQ("abc", std::string(buffer, read));
-
-    winsim::InjectFault("CloseHandle", winsim::FaultMode::Once, 0, error);
-    EXPECT_EQ(win::FALSE, win::CloseHandle(file));
-    EXPECT_EQ(error, win::GetLastError());
-    EXPECT_EQ(win::TRUE, win::CloseHandle(file));
-
-    winsim::InjectFault("RegGetValueW", winsim::FaultMode::Once, 0, win::ERROR_ACCESS_DENIED);
-    std::uint32_t data = 0;
-    win::DWORD size = 4;
+    // Any simulated call can be hooked, whatever its result type.
+    winsim::ScopedHook<&win::RegGetValueW> registry([](win::HKEY, win::LPCWSTR, win::LPCWSTR,
+                                                       win::DWORD, win::DWORD*, void*,
+                                                       win::DWORD*) { return win::LSTATUS{5}; });
     EXPECT_EQ(5, win::RegGetValueW(win::HKEY_LOCAL_MACHINE, kBootKey, u"OsBootCount",
-                                   win::RRF_RT_REG_DWORD, nullptr, &data, &size));
-    EXPECT_EQ(0u, data);
-
-    winsim::InjectFault("SHGetKnownFolderPath", winsim::FaultMode::Once, 0, 0x80004005u);
-    win::PWSTR path = reinterpret_cast<win::PWSTR>(std::intptr_t{1});
-    EXPECT_EQ(win::E_FAIL, win::SHGetKnownFolderPath(win::FOLDERID_Windows, 0, nullptr, &path));
-    EXPECT_EQ(nullptr, path);
-
-    winsim::InjectFault("StringCchPrintfW", winsim::FaultMode::Once, 0, 0x8007007Au);
-    char16_t text[8] = {u'Q'};
-    EXPECT_EQ(win::STRSAFE_E_INSUFFICIENT_BUFFER, win::StringCchPrintfW(text, 8, u"x"));
-    EXPECT_EQ(0, text[0]);
-
-    winsim::InjectFault("HeapAlloc", winsim::FaultMode::Once, 0, win::ERROR_NOT_ENOUGH_MEMORY);
-    EXPECT_EQ(nullptr, win::HeapAlloc(win::GetProcessHeap(), 0, 8));
-
-    winsim::InjectFault("mbrtowc", winsim::FaultMode::Once, 0, 42);
-    win::WCHAR unit = 0;
-    EXPECT_EQ(static_cast<std::size_t>(-1), win::mbrtowc(&unit, "A", 1, nullptr));
-    EXPECT_EQ(1u, win::mbrtowc(&unit, "A", 1, nullptr));
-
-    winsim::InjectFault("wcrtomb_s", winsim::FaultMode::Once, 0, 42);
-    std::size_t written = 0;
-    EXPECT_EQ(42, win::wcrtomb_s(&written, buffer, sizeof buffer, u'A', nullptr));
-    EXPECT_EQ(static_cast<std::size_t>(-1), written);
+                                   win::RRF_RT_REG_DWORD, nullptr, nullptr, nullptr));
+    win::CloseHandle(file);
 }
 
 // ---- Journal ---------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <typeinfo>
 
+#include "utf/codec.h"
 #include "win/win.h"
 
 // Every narrow/wide conversion goes through the Windows C runtime's mbrtowc / wcrtomb_s (the
@@ -14,22 +15,12 @@
 namespace zef {
 namespace {
 
-constexpr char16_t kHighFirst = 0xD800, kHighLast = 0xDBFF;
-constexpr char16_t kLowFirst = 0xDC00, kLowLast = 0xDFFF;
+// UTF-16 decoding and UTF-8 encoding come from the platform's one codec. Unlike its whole-text
+// conversions, Utf8FromWide keeps an unpaired surrogate as the code point of its own value.
+using utf::EncodeUtf8;
+using utf::NextCodePoint;
+using utf::Utf8Width;
 constexpr std::size_t kConversionFailed = static_cast<std::size_t>(-1);
-
-// Decodes the code point at text[i] (i < count) and advances i past it. A high surrogate
-// followed by a low one is one code point; every other unit, an unpaired surrogate included,
-// is a code point by itself.
-char32_t NextCodePoint(const char16_t* text, std::size_t count, std::size_t& i) noexcept {
-    const char16_t unit = text[i++];
-    if (unit >= kHighFirst && unit <= kHighLast && i < count && text[i] >= kLowFirst &&
-        text[i] <= kLowLast) {
-        const char16_t low = text[i++];
-        return 0x10000 + (static_cast<char32_t>(unit - kHighFirst) << 10) + (low - kLowFirst);
-    }
-    return unit;
-}
 
 // Converts one code point with wcrtomb_s into out (8 bytes); returns the byte count or
 // kConversionFailed. The runtime's per-character conversion takes one 16-bit unit, so a code
@@ -45,37 +36,6 @@ std::size_t NarrowCharacter(char32_t codePoint, char (&out)[8]) noexcept {
         return kConversionFailed;
     }
     return written;
-}
-
-std::size_t Utf8Width(char32_t codePoint) noexcept {
-    if (codePoint < 0x80) return 1;
-    if (codePoint < 0x800) return 2;
-    if (codePoint < 0x10000) return 3;
-    return 4;
-}
-
-void EncodeUtf8(char32_t codePoint, char* out) noexcept {
-    auto byte = [](char32_t value) { return static_cast<char>(static_cast<unsigned char>(value)); };
-    switch (Utf8Width(codePoint)) {
-        case 1:
-            out[0] = byte(codePoint);
-            break;
-        case 2:
-            out[0] = byte(0xC0 | (codePoint >> 6));
-            out[1] = byte(0x80 | (codePoint & 0x3F));
-            break;
-        case 3:
-            out[0] = byte(0xE0 | (codePoint >> 12));
-            out[1] = byte(0x80 | ((codePoint >> 6) & 0x3F));
-            out[2] = byte(0x80 | (codePoint & 0x3F));
-            break;
-        default:
-            out[0] = byte(0xF0 | (codePoint >> 18));
-            out[1] = byte(0x80 | ((codePoint >> 12) & 0x3F));
-            out[2] = byte(0x80 | ((codePoint >> 6) & 0x3F));
-            out[3] = byte(0x80 | (codePoint & 0x3F));
-            break;
-    }
 }
 
 // Appends fill, prefix and text by the FormatSpec's width, alignment and fill; returns the count.

@@ -1,0 +1,30 @@
+// The Windows binding of win/kernel.h.
+#include "binding.h"
+
+win::DWORD win::GetLastError() {
+    return ::GetLastError();
+}
+
+void win::SetLastError(win::DWORD error) {
+    ::SetLastError(error);
+}
+
+win::HANDLE win::GetProcessHeap() {
+    return ::GetProcessHeap();
+}
+
+win::LPVOID win::HeapAlloc(win::HANDLE heap, win::DWORD flags, win::SIZE_T bytes) {
+    return ::HeapAlloc(heap, flags, bytes);
+}
+
+win::BOOL win::HeapFree(win::HANDLE heap, win::DWORD flags, win::LPVOID block) {
+    return ::HeapFree(heap, flags, block);
+}
+
+win::BOOL win::DisableThreadLibraryCalls(win::HMODULE module) {
+    return ::DisableThreadLibraryCalls(static_cast<::HMODULE>(module));
+}
+
+win::BOOL win::CloseHandle(win::HANDLE handle) {
+    return ::CloseHandle(handle);
+}
