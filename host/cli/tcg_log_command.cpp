@@ -77,13 +77,17 @@ std::string PrepareMachineFromLogs(const std::vector<std::string>& files) {
             return "cannot open log file '" + file + "': not a regular file";
         std::ifstream in(file, std::ios::binary);
         if (!in) return "cannot open log file '" + file + "'";
-        // Read through the stream (not istreambuf_iterator), so a read error sets a flag
-        // instead of throwing out of the command.
-        std::ostringstream contents;
-        contents << in.rdbuf();
-        if (in.bad() || contents.fail()) return "cannot read log file '" + file + "'";
-        const std::string text = std::move(contents).str();
-        logs.emplace_back(text.begin(), text.end());
+        // Read in chunks through the stream (not istreambuf_iterator), so a read error sets a
+        // flag instead of throwing out of the command. An empty file is a valid archived log:
+        // the module reads nothing from it and succeeds, and so must the analyst.
+        std::vector<std::uint8_t> bytes;
+        char chunk[64 * 1024];
+        while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+            bytes.insert(bytes.end(), chunk, chunk + in.gcount());
+            if (in.eof()) break;
+        }
+        if (in.bad()) return "cannot read log file '" + file + "'";
+        logs.push_back(std::move(bytes));
     }
 
     winsim::Reset();

@@ -207,27 +207,30 @@ zef::ResultCode ServiceLocator::GetInterface(zef::InterfaceId iid, std::uint32_t
                                              void** out) {
     std::lock_guard lock(m_mutex);
     ++m_requests[iid];
+    zef::IObject* service = iid == zef::kIidAllocator ? static_cast<zef::IObject*>(m_allocator)
+                            : iid == zef::kIidTracer  ? static_cast<zef::IObject*>(m_tracer)
+                                                      : nullptr;
     if (auto it = m_refused.find(iid); it != m_refused.end()) {
+        if (!it->second.writesService) service = nullptr;
+        if (service != nullptr) service->AddRef();
+        *out = service;
+        return it->second.code;
+    }
+    if (service == nullptr) {
         *out = nullptr;
-        return it->second;
+        return zef::rc::kNoInterface;
     }
-    if (iid == zef::kIidAllocator && m_allocator != nullptr) {
-        m_allocator->AddRef();
-        *out = m_allocator;
-        return 0;
-    }
-    if (iid == zef::kIidTracer && m_tracer != nullptr) {
-        m_tracer->AddRef();
-        *out = m_tracer;
-        return 0;
-    }
-    *out = nullptr;
-    return static_cast<zef::ResultCode>(0x80000001u);
+    service->AddRef();
+    *out = service;
+    return zef::rc::kOk;
 }
 
 void ServiceLocator::Refuse(zef::InterfaceId iid, zef::ResultCode code) {
+    Answer(iid, code, false);
+}
+void ServiceLocator::Answer(zef::InterfaceId iid, zef::ResultCode code, bool writesService) {
     std::lock_guard lock(m_mutex);
-    m_refused[iid] = code;
+    m_refused[iid] = ScriptedAnswer{code, writesService};
 }
 void ServiceLocator::Accept(zef::InterfaceId iid) {
     std::lock_guard lock(m_mutex);

@@ -138,6 +138,10 @@ public:
 
     // Refuses iid with code (negative) from now on; Accept undoes it.
     void Refuse(zef::InterfaceId iid, zef::ResultCode code);
+    // Answers iid with code from now on, writing the service into the output (with a reference)
+    // or null: a host that breaks the contract, refusing while handing out a reference, or
+    // answering success with nothing. Accept undoes it.
+    void Answer(zef::InterfaceId iid, zef::ResultCode code, bool writesService);
     void Accept(zef::InterfaceId iid);
     std::uint64_t Requests(zef::InterfaceId iid) const;
 
@@ -145,7 +149,11 @@ private:
     mutable std::mutex m_mutex;
     zef::IAllocator* m_allocator;
     zef::ITracer* m_tracer;
-    std::map<zef::InterfaceId, zef::ResultCode> m_refused;
+    struct ScriptedAnswer {
+        zef::ResultCode code;
+        bool writesService;
+    };
+    std::map<zef::InterfaceId, ScriptedAnswer> m_refused;
     std::map<zef::InterfaceId, std::uint64_t> m_requests;
 };
 

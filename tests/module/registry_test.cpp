@@ -246,7 +246,54 @@ zef::ResultCode ComponentFactory(FailureContext& c, zef::ClassId classId, bool w
     return c.registry->GetObjectFactory(withLocator ? &c.host.locator : nullptr, classId, c.out);
 }
 
+// Creates a TcgLogProviderImpl through its factory from the registry (the factory is released
+// again).
+zef::ResultCode CreateTcgLogProvider(FailureContext& c) {
+    void* factory = nullptr;
+    const zef::ResultCode served =
+        c.registry->GetObjectFactory(&c.host.locator, kClassTcgLogProvider, &factory);
+    if (served < 0) return served;
+    auto* typed = static_cast<zef::IObjectFactory*>(factory);
+    const zef::ResultCode created =
+        typed->CreateInstance(&c.host.locator, kIidTcgLogProvider, c.out);
+    typed->Release();
+    return created;
+}
+
 const RegistryFailure kRegistryFailures[] = {
+    // A locator that breaks its contract: a refusal that still hands out a reference (given back
+    // by the module), or a success without an interface (a failure, never a null dereference).
+    {"LocatorRefusesTheAllocatorButLeavesAReference",
+     [](FailureContext& c) {
+         c.host.locator.Answer(zef::kIidAllocator, kAccessDenied, true);
+         return CreateRegistry(c, zef::kIidObjectFactoryProvider);
+     },
+     kAccessDenied, Out::Untouched, false},
+    {"LocatorGrantsANullAllocator",
+     [](FailureContext& c) {
+         c.host.locator.Answer(zef::kIidAllocator, zef::rc::kOk, false);
+         return CreateRegistry(c, zef::kIidObjectFactoryProvider);
+     },
+     zef::rc::kUnexpected, Out::Untouched, false},
+    {"ProviderLocatorRefusesTheAllocatorButLeavesAReference",
+     [](FailureContext& c) {
+         c.host.locator.Answer(zef::kIidAllocator, kAccessDenied, true);
+         return CreateTcgLogProvider(c);
+     },
+     kAccessDenied, Out::Untouched, false},
+    {"ProviderLocatorGrantsANullAllocator",
+     [](FailureContext& c) {
+         c.host.locator.Answer(zef::kIidAllocator, zef::rc::kOk, false);
+         return CreateTcgLogProvider(c);
+     },
+     zef::rc::kUnexpected, Out::Untouched, false},
+    // The construction report has no tracer to go to either.
+    {"ProviderLocatorGrantsANullTracer",
+     [](FailureContext& c) {
+         c.host.locator.Answer(zef::kIidTracer, zef::rc::kFalse, false);
+         return CreateTcgLogProvider(c);
+     },
+     zef::rc::kUnexpected, Out::Untouched, false},
     // Component classes are reachable only through the registry.
     {"ExportAskedForAppRemediation",
      [](FailureContext& c) { return Export(c, kClassAppRemediation); }, zef::rc::kNotImplemented,

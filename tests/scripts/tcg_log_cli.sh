@@ -75,6 +75,17 @@ run log-is-a-directory 1 - tcg-log --json --log "$root/examples"
 run unknown-argument 2 - tcg-log --bogus
 run log-without-file 2 - tcg-log --log
 run unreadable-log 1 - tcg-log --json --log "$work/no-such.log"
+# An empty archived log is valid: the module reads nothing from it and succeeds, alone or as
+# one resume among others.
+: >"$work/empty.log"
+run empty-log 0 - tcg-log --json --log "$work/empty.log"
+if [[ -f $work/empty-log.out ]] &&
+    ! grep -qF '"result": "0x00000000", "message": "No error", "modulePaths": [], "pcr4CompactHash": null, "pcr8CompactHash": null' "$work/empty-log.out"; then
+    fail "empty-log: not an empty successful answer"
+    cat "$work/empty-log.out"
+fi
+run empty-log-among-resumes 0 "$data/tcg_log_public_sample.json" \
+    tcg-log --json --log "$work/empty.log" --log "$sample"
 
 # The golden files are JSON (paths with backslashes escaped).
 if command -v python3 >/dev/null; then

@@ -35,7 +35,7 @@ protected:
 };
 
 // What a component's own field does when it is built.
-enum class FieldBehaviour { Build, ThrowResultCode, ThrowInt };
+enum class FieldBehaviour { Build, ThrowResultCode, ThrowFalse, ThrowInt };
 
 // Reports its destruction, or fails its construction on request.
 class ProbeField {
@@ -45,6 +45,8 @@ public:
         if (behaviour == FieldBehaviour::ThrowResultCode) {
             ZEF_THROW(zef::ResultCodeException, static_cast<zef::ResultCode>(0x80070005u));
         }
+        // A code that reads as success ("False") although construction failed.
+        if (behaviour == FieldBehaviour::ThrowFalse) ZEF_THROW(zef::ResultCodeException, 1);
         if (behaviour == FieldBehaviour::ThrowInt) throw 42;
     }
     ProbeField(const ProbeField&) = delete;
@@ -585,6 +587,45 @@ TEST_F(ComponentObjectTest, ReferencesAndObjectsMayCrossThreads) {
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(ProbeTracker::LiveCount(), m_start.live + 1);
     EXPECT_EQ(shared->Release(), 0u);
+}
+
+// The create-query-release step every component factory runs: the query's answer with the
+// object alive only through it, or the creation's failure with out untouched, and never a
+// success code without an object.
+TEST_F(ComponentObjectTest, CreateComponentHandsOutTheQueryOrAFailureButNeverAnEmptySuccess) {
+    constexpr auto kAccessDenied = static_cast<zef::ResultCode>(0x80070005u);
+    struct Row {
+        const char* name;
+        zef::InterfaceId iid;
+        FieldBehaviour field;
+        zef::ResultCode expected;
+        bool outWritten;
+    };
+    const Row rows[] = {
+        {"Granted", kIidProbe, FieldBehaviour::Build, zef::rc::kOk, true},
+        {"UnknownInterface", zef::kIidAllocator, FieldBehaviour::Build, zef::rc::kNoInterface,
+         true},
+        {"ConstructionFails", kIidProbe, FieldBehaviour::ThrowResultCode, kAccessDenied, false},
+        {"ConstructionFailsWithASuccessCode", kIidProbe, FieldBehaviour::ThrowFalse,
+         zef::rc::kUnexpected, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        void* out = &out;
+        EXPECT_EQ(zef::CreateComponent<ProbeComponent>(&host.locator, row.iid, &out, 7, row.field),
+                  row.expected);
+        if (!row.outWritten) {
+            EXPECT_EQ(out, &out);
+        } else if (row.expected == zef::rc::kOk) {
+            ASSERT_NE(out, nullptr);
+            EXPECT_EQ(static_cast<IProbe*>(out)->Value(), 7);
+            EXPECT_EQ(ProbeTracker::LiveCount(), m_start.live + 1);
+            EXPECT_EQ(static_cast<IProbe*>(out)->Release(), 0u) << "the caller's is the only one";
+        } else {
+            EXPECT_EQ(out, nullptr);
+        }
+        EXPECT_EQ(ProbeTracker::LiveCount(), m_start.live);
+    }
 }
 
 class LazyTracerTest : public ::testing::Test {

@@ -268,6 +268,9 @@ TEST(FormatTest, SignedNumbers) {
         {-1, Spec(0, 16, 1, u' '), u"ffffffff"},  // other bases: the 32-bit pattern
         {-1, Spec(0, 16, 1, u' ', true), u"0xffffffff"},
         {-8, Spec(0, 8, 1, u' '), u"37777777770"},
+        // A base without digits renders in decimal, sign rule included.
+        {-1, Spec(0, 0, 1, u' '), u"-1"},
+        {-42, Spec(5, 37, 0, u'0'), u"-0042"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.value << " base " << c.spec.base);

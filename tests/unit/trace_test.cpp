@@ -10,12 +10,14 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "services/host_services.h"
+#include "zef/rtl/error_handling/exception.h"
 
 namespace {
 
@@ -116,6 +118,56 @@ TEST_F(TraceTest, OpenAsksFor512BytesAtTheLevelAndTakesAReferenceOnlyWhenGranted
     EXPECT_EQ(refused.tracer, nullptr);
     EXPECT_EQ(logger.refs(), 0u);
     EXPECT_EQ(logger.requests.size(), 2u);  // a refused record costs exactly one call
+}
+
+// A host that grants records (status 0) without handing out a buffer.
+class BufferlessTracer final : public zef::ITracer {
+public:
+    std::uint32_t AddRef() override { return ++refs; }
+    std::uint32_t Release() override { return --refs; }
+    zef::ResultCode QueryInterface(zef::InterfaceId, void** out) override {
+        *out = nullptr;
+        return zef::rc::kNoInterface;
+    }
+    std::uint32_t AcquireRecordBuffer(std::uint32_t, char** buffer, std::uint64_t) override {
+        *buffer = nullptr;
+        return 0;
+    }
+    std::uint32_t SubmitRecord(char*, std::uint64_t) override {
+        ++submits;
+        return 0;
+    }
+
+    std::uint32_t refs = 0;
+    std::uint32_t submits = 0;
+};
+
+TEST_F(TraceTest, ARecordGrantedWithoutABufferGivesItsReferenceBackWhereverTheSiteStops) {
+    BufferlessTracer bufferless;
+    {
+        // The usual site: no buffer, so no writer is built.
+        TraceRecord record;
+        zef::OpenTraceRecord(record, &bufferless, zef::trace_level::kDetail);
+        EXPECT_EQ(record.buffer, nullptr);
+    }
+    EXPECT_EQ(bufferless.refs, 0u);
+    {
+        // A writer over it releases the reference and submits nothing.
+        TraceRecord record;
+        zef::OpenTraceRecord(record, &bufferless, zef::trace_level::kDetail);
+        TraceWriter writer(record);
+        writer << "dropped";
+    }
+    EXPECT_EQ(bufferless.refs, 0u);
+    EXPECT_EQ(bufferless.submits, 0u);
+    // The boundary conversion and the construction report open records the same way.
+    try {
+        throw std::bad_alloc();
+    } catch (...) {
+        EXPECT_EQ(zef::ResultCodeFromCurrentException(&bufferless, nullptr, 300),
+                  zef::rc::kOutOfMemory);
+    }
+    EXPECT_EQ(bufferless.refs, 0u);
 }
 
 TEST_F(TraceTest, TheHostsLevelThresholdDecidesWhichRecordsAreGranted) {

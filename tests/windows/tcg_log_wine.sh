@@ -102,6 +102,17 @@ machine 17 2 "$examples/0000000017-0000000000.log" "$examples/0000000017-0000000
     "$examples/0000000017-0000000002.log"
 check example-machine 0 "$data/tcg_log_example_machine.json" tcg-log --json
 
+# An empty archived log is read as nothing, successfully: the answer the Linux host gives for
+# `tcg-log --log <empty file>`.
+: >"$work/empty.log"
+machine 1 0 "$work/empty.log"
+check empty-log 0 - tcg-log --json
+if [[ -f $work/empty-log.json ]] &&
+    ! grep -qF '"result": "0x00000000", "message": "No error", "modulePaths": [], "pcr4CompactHash": null, "pcr8CompactHash": null' "$work/empty-log.json"; then
+    fail "empty-log: not an empty successful answer"
+    cat "$work/empty-log.json"
+fi
+
 # The current boot's log is missing; an earlier boot's is there.
 machine 17 0
 cp "$examples/0000000017-0000000000.log" "$logs/0000000016-0000000000.log"

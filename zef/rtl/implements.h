@@ -26,6 +26,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <type_traits>
 #include <utility>
 
 #include "zef/object.h"
@@ -68,7 +69,8 @@ public:
 
 protected:
     template <class... Args>
-    explicit implements(Args&&... args) : Base(std::forward<Args>(args)...) {}
+    explicit implements(Args&&... args) noexcept(std::is_nothrow_constructible_v<Base, Args...>)
+        : Base(std::forward<Args>(args)...) {}
     implements(const implements&) = delete;
     implements& operator=(const implements&) = delete;
     ~implements() = default;

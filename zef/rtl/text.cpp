@@ -61,12 +61,16 @@ std::size_t AppendPadded(wstring_t& output, std::u16string_view prefix, std::siz
     return used + fill;
 }
 
+// A base outside 2..36 has no digits; such a spec renders in decimal rather than divide by zero
+// or index past the digit table, and the sign rule of decimal applies to it as well.
+std::uint32_t EffectiveBase(const FormatSpec& spec) noexcept {
+    return spec.base >= 2 && spec.base <= 36 ? spec.base : 10;
+}
+
 std::size_t FormatDigits(wstring_t& output, std::uint32_t value, const FormatSpec& spec,
                          std::u16string_view prefix) {
     static constexpr char16_t kDigits[] = u"0123456789abcdefghijklmnopqrstuvwxyz";
-    // A base outside 2..36 has no digits; such a spec renders in decimal rather than divide by
-    // zero or index past the digit table.
-    const std::uint32_t base = spec.base >= 2 && spec.base <= 36 ? spec.base : 10;
+    const std::uint32_t base = EffectiveBase(spec);
     char16_t digits[32];
     std::size_t first = sizeof(digits) / sizeof(digits[0]);
     do {
@@ -212,7 +216,8 @@ std::size_t FormatUnsigned(wstring_t& output, std::uint32_t value, const FormatS
 std::size_t FormatSigned(wstring_t& output, std::int32_t value, const FormatSpec& spec,
                          const char16_t* prefix) {
     const auto pattern = static_cast<std::uint32_t>(value);
-    if (value < 0 && spec.base == 10) return FormatDigits(output, 0u - pattern, spec, u"-");
+    if (value < 0 && EffectiveBase(spec) == 10)
+        return FormatDigits(output, 0u - pattern, spec, u"-");
     return FormatDigits(output, pattern, spec, AutomaticPrefix(spec, prefix));
 }
 

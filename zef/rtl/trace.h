@@ -36,8 +36,17 @@ constexpr std::uint32_t kGrow = 1000;
 
 // A record granted by the tracer: an owning tracer reference and the host's buffer. Both stay
 // null until OpenTraceRecord succeeds; a granted record is handed to a TraceWriter, which takes
-// over both and gives them back (SubmitRecord, Release) when it closes.
+// over both and gives them back (SubmitRecord, Release) when it closes. A record that was never
+// handed over releases its tracer reference itself: a host may grant a record without a buffer,
+// and the site then skips without building a writer.
 struct TraceRecord {
+    TraceRecord() noexcept = default;
+    TraceRecord(const TraceRecord&) = delete;
+    TraceRecord& operator=(const TraceRecord&) = delete;
+    ~TraceRecord() {
+        if (tracer != nullptr) tracer->Release();
+    }
+
     ITracer* tracer = nullptr;  // owning once granted
     char* buffer = nullptr;
 };

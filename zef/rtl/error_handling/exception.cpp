@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
+#include <typeinfo>
 #include <utility>
 
 #include "zef/rtl/result_codes.h"
@@ -15,6 +16,8 @@ namespace {
 
 constexpr char kConversionErrorText[] = "<Exception display text conversion error>";
 constexpr char kConstructionPrefix[] = "Exception during object construction: ";
+// What the system's C++ runtime says for std::bad_alloc; libstdc++ says "std::bad_alloc".
+constexpr char kBadAllocText[] = "bad allocation";
 
 // ": " between a non-empty text and what follows it.
 void AppendSeparator(wstring_t& text) {
@@ -166,7 +169,8 @@ void WriteStdExceptionToTrace(ITracer* tracer, const char* prefix, std::uint32_t
     if (record.tracer == nullptr) return;
     TraceWriter writer(record);
     AppendNarrow(writer, prefix);
-    const char* what = exception.what();
+    const char* what =
+        typeid(exception) == typeid(std::bad_alloc) ? kBadAllocText : exception.what();
     AppendNarrow(writer, what != nullptr ? what : "(null)");
     writer.Close();
 }

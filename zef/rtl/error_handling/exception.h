@@ -140,7 +140,9 @@ wstring_t GetDisplayText(const Exception& exception) noexcept;
 // text of the exception and of each nested one, joined by ";".
 void WriteExceptionToTrace(ITracer* tracer, const char* prefix, std::uint32_t level,
                            const Exception& exception) noexcept;
-// One record at level: the prefix, then what() (or "(null)").
+// One record at level: the prefix, then what() (or "(null)"). A std::bad_alloc reads "bad
+// allocation", the system's own text, whichever C++ runtime the module was built with (their
+// what() texts differ, and hosts match failure reports by text).
 void WriteStdExceptionToTrace(ITracer* tracer, const char* prefix, std::uint32_t level,
                               const std::exception& exception) noexcept;
 
