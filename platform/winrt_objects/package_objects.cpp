@@ -631,28 +631,6 @@ private:
 
 }  // namespace
 
-const std::vector<std::string_view>& CallNames() {
-    static const std::vector<std::string_view> names = {
-        call::kQueryPackageManager2,
-        call::kQueryPackageManager3,
-        call::kFindPackages,
-        call::kFindPackagesWithPackageTypes,
-        call::kFindPackageVolumes,
-        call::kSetPackageState,
-        call::kFirst,
-        call::kHasCurrent,
-        call::kCurrent,
-        call::kMoveNext,
-        call::kPackageId,
-        call::kInstalledLocation,
-        call::kFullName,
-        call::kQueryStorageItem,
-        call::kPath,
-        call::kPackageStorePath,
-    };
-    return names;
-}
-
 Offered OfferedByVersion(std::uint32_t major, std::uint32_t minor) noexcept {
     Offered offered;
     offered.packageManager2 = major > 6 || (major == 6 && minor >= 3);

@@ -45,7 +45,27 @@ constexpr char kPackageStorePath[] = "IPackageVolume::get_PackageStorePath";
 }  // namespace call
 
 // Every call name above, in that order.
-const std::vector<std::string_view>& CallNames();
+inline const std::vector<std::string_view>& CallNames() {
+    static const std::vector<std::string_view> names = {
+        call::kQueryPackageManager2,
+        call::kQueryPackageManager3,
+        call::kFindPackages,
+        call::kFindPackagesWithPackageTypes,
+        call::kFindPackageVolumes,
+        call::kSetPackageState,
+        call::kFirst,
+        call::kHasCurrent,
+        call::kCurrent,
+        call::kMoveNext,
+        call::kPackageId,
+        call::kInstalledLocation,
+        call::kFullName,
+        call::kQueryStorageItem,
+        call::kPath,
+        call::kPackageStorePath,
+    };
+    return names;
+}
 
 class Host {
 public:

@@ -8,7 +8,11 @@
 #include <gtest/gtest.h>
 #include <winsim/sim.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +20,7 @@
 #include "host/services/host_services.h"
 #include "platform/winrt_objects/package_objects.h"
 #include "zef/rtl/error_handling/exception.h"
+#include "zef/system/detail/testing/system_caches.h"
 
 namespace {
 
@@ -135,7 +140,7 @@ TEST_F(WinRtTest, ScopeIsBalancedByOneUninitializeWhetherItJoinedOrWasAlreadyIn)
                 EXPECT_EQ(winsim::GetThreadApartment().kind, winsim::ApartmentKind::MultiThreaded);
             }
             EXPECT_THAT(winsim::JournalCalls(), ElementsAre("RoInitialize", "RoUninitialize"));
-            EXPECT_EQ(winsim::Journal()[0].result, alreadyIn ? "0x00000001" : "0x00000000");
+            EXPECT_EQ(winsim::Journal()[0].result, alreadyIn ? "0x1" : "0x0");
         }
         EXPECT_EQ(winsim::GetThreadApartment(), before) << "already in: " << alreadyIn;
         if (alreadyIn) win::RoUninitialize();
@@ -332,7 +337,10 @@ TEST_F(WinRtTest, CursorCopiesShareOneRuntimeIterator) {
     ASSERT_EQ(id->get_FullName(name.put()), win::S_OK);
     EXPECT_EQ(Text(win::WindowsGetStringRawBuffer(name.get(), nullptr)), Packages(3)[1].fullName);
     EXPECT_THAT(FullNames(c), ElementsAre(Packages(3)[1].fullName, Packages(3)[2].fullName));
-    EXPECT_TRUE(a == IterableIterator<win::IPackage>());
+    // a still holds the iterator that c walked to its end: the runtime has nothing to give it.
+    EXPECT_FALSE(a == IterableIterator<win::IPackage>());
+    EXPECT_EQ(RaisedBy([&] { *a; }),
+              (Raised{u"m_iterator->get_Current() failed", kPlatformErrorCode}));
 }
 
 TEST_F(WinRtTest, EachFailingCursorCallRaisesItsTextAndReleasesWhatTheCursorHeld) {
@@ -392,6 +400,406 @@ TEST_F(WinRtTest, HStringTraceTextStopsAtTheFirstNulIsUtf8AndShowsANullBuffer) {
         ASSERT_EQ(host.tracer.Records().size(), 1u);
         EXPECT_EQ(host.tracer.Records()[0].text, c.traced);
     }
+}
+
+// ---- PackageManager
+// ------------------------------------------------------------------------------
+
+// The machine plays this Windows for the scope, and the version record is read anew.
+class ScopedWindows {
+public:
+    ScopedWindows(std::uint32_t major, std::uint32_t minor, bool recordReadable = true)
+        : m_os(Os(major, minor)) {
+        if (!recordReadable) m_missing.emplace(u"ntdll.dll", "RtlGetVersion");
+        zef::system::testing::ResetSystemCaches();
+    }
+    ~ScopedWindows() { zef::system::testing::ResetSystemCaches(); }
+
+private:
+    static winsim::OsVersion Os(std::uint32_t major, std::uint32_t minor) {
+        winsim::OsVersion os;
+        os.major = major;
+        os.minor = minor;
+        os.build = major == 10 ? 19045 : major * 1000 + minor * 100;
+        return os;
+    }
+    winsim::ScopedOs m_os;
+    std::optional<winsim::ScopedMissingFunction> m_missing;
+};
+
+std::vector<std::string> TraceLines(const qorvex::host::CapturingTracer& tracer) {
+    std::vector<std::string> lines;
+    for (const auto& record : tracer.Records()) {
+        EXPECT_EQ(record.level, 700u) << record.text;
+        lines.push_back(record.text);
+    }
+    return lines;
+}
+
+// The runtime calls the journal saw: activation and the objects' methods, without the HSTRING
+// housekeeping and the version lookup.
+std::vector<std::string> RuntimeCalls() {
+    std::vector<std::string> calls;
+    const auto& methods = winrt_objects::CallNames();
+    for (const std::string& name : winsim::JournalCalls()) {
+        if (name.rfind("Ro", 0) == 0 ||
+            std::find(methods.begin(), methods.end(), name) != methods.end())
+            calls.push_back(name);
+    }
+    return calls;
+}
+
+class PackageManagerTest : public WinRtTest {
+protected:
+    // One client's life: construction, both searches (the volume search's failure, if any, is
+    // returned), and the end; the journal and the trace lines tell what happened.
+    struct Run {
+        std::vector<std::string> calls;
+        std::vector<std::string> traced;
+        std::vector<std::u16string> packages;
+        std::size_t volumes = 0;
+        Raised volumeFailure{u"", 0};
+    };
+
+    Run RunClient(bool withTracer) {
+        qorvex::host::HostServicesBundle host;
+        Run run;
+        {
+            RoInitializeScope scope;
+            winsim::ScopedJournal journal;
+            {
+                PackageManager manager(withTracer ? &host.tracer : nullptr);
+                run.packages = FullNames(manager.FindPackages());
+                run.volumeFailure = RaisedBy([&] {
+                    for (auto it = manager.FindPackageVolumes();
+                         !(it == IterableIterator<win::IPackageVolume>()); ++it)
+                        ++run.volumes;
+                });
+            }
+            run.calls = RuntimeCalls();
+        }
+        run.traced = TraceLines(host.tracer);
+        EXPECT_EQ(host.Leftovers(), "");
+        return run;
+    }
+
+    winsim::ScopedPackages m_packages{Packages(2)};
+    winsim::ScopedPackageVolumes m_volumes{{{u"D:\\WindowsApps", 0}, {u"", 0}}};
+};
+
+TEST_F(PackageManagerTest, PicksUpTheInterfacesOfEachWindowsVersionAndTracesEachStep) {
+    const Raised unsupported{u"IPackageManager3 unsupported",
+                             static_cast<zef::ResultCode>(0x80000042u)};
+    const auto cursor = [](const char* search, std::size_t items) {
+        std::vector<std::string> calls = {search, call::kFirst, call::kHasCurrent};
+        for (std::size_t i = 0; i < items; ++i) {
+            calls.insert(calls.end(),
+                         {call::kCurrent, call::kPackageId, call::kFullName, call::kMoveNext});
+        }
+        return calls;
+    };
+    const auto volumeCursor = [] {
+        return Calls({call::kFindPackageVolumes, call::kFirst, call::kHasCurrent, call::kMoveNext,
+                      call::kMoveNext});
+    };
+    const auto join = [](std::vector<std::string> a, const std::vector<std::string>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    struct Case {
+        const char* name;
+        std::uint32_t major, minor;
+        std::vector<std::string> traced;
+        std::vector<std::string> calls;
+        std::size_t volumes;
+        Raised volumeFailure;
+    };
+    const Case cases[] = {
+        {"Windows 8",
+         6,
+         2,
+         {"Using IPackageManager to enumerate packages"},
+         join({"RoActivateInstance"}, cursor(call::kFindPackages, 2)),
+         0,
+         unsupported},
+        {"Windows 8.1",
+         6,
+         3,
+         {"Trying to get IPackageManager2 interface",
+          "Using IPackageManager2 to enumerate packages"},
+         join({"RoActivateInstance", call::kQueryPackageManager2},
+              cursor(call::kFindPackagesWithPackageTypes, 2)),
+         0,
+         unsupported},
+        {"Windows 10",
+         10,
+         0,
+         {"Trying to get IPackageManager2 interface", "Trying to get IPackageManager3 interface",
+          "Using IPackageManager2 to enumerate packages",
+          "Using IPackageManager3 to enumerate volumes"},
+         join(join({"RoActivateInstance", call::kQueryPackageManager2, call::kQueryPackageManager3},
+                   cursor(call::kFindPackagesWithPackageTypes, 2)),
+              volumeCursor()),
+         2,
+         {u"", 0}},
+    };
+    for (const Case& c : cases) {
+        const ScopedWindows windows(c.major, c.minor);
+        const Run traced = RunClient(true);
+        EXPECT_EQ(traced.traced, c.traced) << c.name;
+        EXPECT_EQ(traced.calls, c.calls) << c.name;
+        EXPECT_EQ(traced.packages,
+                  (std::vector<std::u16string>{Packages(2)[0].fullName, Packages(2)[1].fullName}))
+            << c.name;
+        EXPECT_EQ(traced.volumes, c.volumes) << c.name;
+        EXPECT_EQ(traced.volumeFailure, c.volumeFailure) << c.name;
+
+        // Without a tracer nothing is traced and the same calls are made.
+        const Run untraced = RunClient(false);
+        EXPECT_THAT(untraced.traced, IsEmpty()) << c.name;
+        EXPECT_EQ(untraced.calls, c.calls) << c.name;
+        EXPECT_EQ(untraced.volumeFailure, c.volumeFailure) << c.name;
+    }
+}
+
+TEST_F(PackageManagerTest, WithoutAVersionRecordTakesWhatTheObjectOffers) {
+    // The machine still plays its Windows; only the client cannot read which one it is.
+    struct Case {
+        std::uint32_t major, minor;
+        std::size_t volumes;
+        Raised volumeFailure;
+        std::string search;
+    };
+    const Case cases[] = {
+        {6,
+         2,
+         0,
+         {u"IPackageManager3 unsupported", static_cast<zef::ResultCode>(0x80000042u)},
+         "Using IPackageManager to enumerate packages"},
+        {10, 0, 2, {u"", 0}, "Using IPackageManager2 to enumerate packages"},
+    };
+    for (const Case& c : cases) {
+        const ScopedWindows windows(c.major, c.minor, /*recordReadable=*/false);
+        const Run run = RunClient(true);
+        ASSERT_GE(run.traced.size(), 3u);
+        EXPECT_EQ(run.traced[0], "Trying to get IPackageManager2 interface");
+        EXPECT_EQ(run.traced[1], "Trying to get IPackageManager3 interface");
+        EXPECT_EQ(run.traced[2], c.search);
+        EXPECT_EQ(run.packages.size(), 2u);
+        EXPECT_EQ(run.volumes, c.volumes) << c.major;
+        EXPECT_EQ(run.volumeFailure, c.volumeFailure) << c.major;
+    }
+}
+
+TEST_F(PackageManagerTest, EachFailingStepRaisesItsTextAndLeavesNothingBehind) {
+    struct Case {
+        const char* name;
+        std::uint32_t major, minor;
+        const char* faultCall;
+        std::uint32_t error;
+        std::function<void(PackageManager&)> operation;  // after construction, if any
+        Raised raised;
+    };
+    const auto findPackages = [](PackageManager& m) { m.FindPackages(); };
+    const auto findVolumes = [](PackageManager& m) { m.FindPackageVolumes(); };
+    const auto setState = [](const char16_t* name) {
+        return [name](PackageManager& m) { m.SetPackageState(name); };
+    };
+    const std::function<void(PackageManager&)> nothing;  // the construction itself fails
+    const Case cases[] = {
+        {"IPackageManager2 refused",
+         10,
+         0,
+         call::kQueryPackageManager2,
+         kNoInterface,
+         nothing,
+         {u"querying IPackageManager2 failed", kPlatformErrorCode}},
+        {"IPackageManager3 refused",
+         10,
+         0,
+         call::kQueryPackageManager3,
+         kAccessDenied,
+         nothing,
+         {u"querying IPackageManager3 failed", kAccessDeniedCode}},
+        {"package search, Windows 8",
+         6,
+         2,
+         call::kFindPackages,
+         kAccessDenied,
+         findPackages,
+         {u"m_packageManager->FindPackages() failed", kAccessDeniedCode}},
+        {"package search, Windows 10",
+         10,
+         0,
+         call::kFindPackagesWithPackageTypes,
+         kAccessDenied,
+         findPackages,
+         {u"m_packageManager->FindPackages() failed", kAccessDeniedCode}},
+        {"volume search",
+         10,
+         0,
+         call::kFindPackageVolumes,
+         kAccessDenied,
+         findVolumes,
+         {u"m_packageManager->FindPackages() failed", kAccessDeniedCode}},
+        {"cursor over the packages",
+         10,
+         0,
+         call::kFirst,
+         kAccessDenied,
+         findPackages,
+         {u"iterable->First() failed", kAccessDeniedCode}},
+        {"full name",
+         10,
+         0,
+         "WindowsCreateString",
+         kAccessDenied,
+         setState(u"Acme.App0_1.0.0.0_x64__a1b2c3d4e5f6g"),
+         {u"::WindowsCreateString failed", kAccessDeniedCode}},
+        {"state refused by the runtime",
+         10,
+         0,
+         call::kSetPackageState,
+         kAccessDenied,
+         setState(u"Acme.App0_1.0.0.0_x64__a1b2c3d4e5f6g"),
+         {u"m_packageManager->SetPackageState() failed", kAccessDeniedCode}},
+        {"unknown package",
+         6,
+         2,
+         nullptr,
+         0,
+         setState(u"Acme.Unknown_1.0.0.0_x64__a1b2c3d4e5f6g"),
+         {u"m_packageManager->SetPackageState() failed",
+          static_cast<zef::ResultCode>(0x80073CF1u)}},
+    };
+    for (const Case& c : cases) {
+        const ScopedWindows windows(c.major, c.minor);
+        qorvex::host::HostServicesBundle host;
+        {
+            RoInitializeScope scope;
+            EXPECT_EQ(RaisedBy([&] {
+                          // A construction step fails from the start; an operation's
+                          // call once the client stands.
+                          std::optional<winsim::ScopedFault> fault;
+                          const auto inject = [&] {
+                              if (c.faultCall != nullptr)
+                                  fault.emplace(c.faultCall, winsim::FaultMode::Always, 0, c.error);
+                          };
+                          if (!c.operation) inject();
+                          PackageManager manager(&host.tracer);
+                          if (!c.operation) return;
+                          inject();
+                          c.operation(manager);
+                      }),
+                      c.raised)
+                << c.name;
+        }
+        EXPECT_EQ(winsim::GetRuntimeCounters().liveObjects, m_before.liveObjects) << c.name;
+        EXPECT_EQ(winsim::GetRuntimeCounters().liveStrings, m_before.liveStrings) << c.name;
+        EXPECT_EQ(host.Leftovers(), "") << c.name;
+    }
+}
+
+TEST_F(PackageManagerTest, SetPackageStateMarksThePackageTamperedWith) {
+    const ScopedWindows windows(10, 0);
+    RoInitializeScope scope;
+    PackageManager manager(nullptr);
+    manager.SetPackageState(Packages(2)[1].fullName.c_str());
+    EXPECT_EQ(winsim::GetSetPackageStateCalls(),
+              (std::vector<winsim::SetPackageStateCall>{
+                  {Packages(2)[1].fullName, win::PackageState_Tampered}}));
+    EXPECT_EQ(winsim::GetPackages()[1].state, win::PackageState_Tampered);
+    EXPECT_EQ(winsim::GetPackages()[0].state, win::PackageState_Normal);
+}
+
+// The machine.json members, read through the client as the remediation code reads them.
+TEST_F(WinRtTest, PackagesAndVolumesOfAMachineDirectoryWithTheirScriptedFailures) {
+    ASSERT_EQ(winsim::LoadMachineDirectory(QORVEX_SOURCE_DIR "/tests/data/winrt-machine"), "");
+    const ScopedWindows windows(10, 0);
+    RoInitializeScope scope;
+    PackageManager manager(nullptr);
+
+    std::vector<std::string> seen;
+    for (auto it = manager.FindPackages(); !(it == IterableIterator<win::IPackage>()); ++it) {
+        com_ptr<win::IPackageId> id;
+        win::HRESULT hr = (*it)->get_Id(id.put());
+        if (win::FAILED(hr)) {
+            EXPECT_FALSE(id);
+            seen.push_back("Id " + winsim::Utf8FromUtf16(u"") + std::to_string(hr));
+            continue;
+        }
+        HString name;
+        ASSERT_EQ(id->get_FullName(name.put()), win::S_OK);
+        com_ptr<win::IStorageFolder> folder;
+        hr = (*it)->get_InstalledLocation(folder.put());
+        std::string location = std::to_string(hr);
+        if (win::SUCCEEDED(hr)) {
+            com_ptr<win::IStorageItem> item;
+            ASSERT_EQ(folder->QueryInterface(win::IidOf<win::IStorageItem>, item.put_void()),
+                      win::S_OK);
+            HString path;
+            ASSERT_EQ(item->get_Path(path.put()), win::S_OK);
+            location = winsim::Utf8FromUtf16(win::WindowsGetStringRawBuffer(path.get(), nullptr));
+        }
+        seen.push_back(winsim::Utf8FromUtf16(win::WindowsGetStringRawBuffer(name.get(), nullptr)) +
+                       " " + location);
+    }
+    EXPECT_THAT(seen, ElementsAre("Acme.Notes_1.4.2.0_x64__a1b2c3d4e5f6g C:\\Program "
+                                  "Files\\WindowsApps\\Acme.Notes_1.4.2.0_x64__a1b2c3d4e5f6g",
+                                  "Acme.Broken_1.0.0.0_x64__a1b2c3d4e5f6g " +
+                                      std::to_string(static_cast<win::HRESULT>(0x80070002u)),
+                                  "Id " + std::to_string(static_cast<win::HRESULT>(0x80070005u)),
+                                  "Acme.Locked_1.0.0.0_x64__a1b2c3d4e5f6g C:\\Program "
+                                  "Files\\WindowsApps\\Locked"));
+
+    std::vector<std::string> volumes;
+    for (auto it = manager.FindPackageVolumes(); !(it == IterableIterator<win::IPackageVolume>());
+         ++it) {
+        HString path;
+        const win::HRESULT hr = (*it)->get_PackageStorePath(path.put());
+        volumes.push_back(win::SUCCEEDED(hr) ? winsim::Utf8FromUtf16(win::WindowsGetStringRawBuffer(
+                                                   path.get(), nullptr))
+                                             : "error " + std::to_string(hr));
+    }
+    EXPECT_THAT(volumes,
+                ElementsAre("D:\\WindowsApps", "",
+                            "error " + std::to_string(static_cast<win::HRESULT>(0x80070005u))));
+
+    EXPECT_EQ(RaisedBy([&] { manager.SetPackageState(u"Acme.Locked_1.0.0.0_x64__a1b2c3d4e5f6g"); }),
+              (Raised{u"m_packageManager->SetPackageState() failed",
+                      static_cast<zef::ResultCode>(0x80073D02u)}));
+}
+
+TEST(WinRtMachineDirectoryTest, WrongPackageMembersAreReportedWithTheirPlace) {
+    const winsim::ScopedMachine machine;
+    struct Case {
+        const char* json;
+        const char* message;  // a part of the loader's message
+    };
+    const Case cases[] = {
+        {R"({"packages": {}})", "\"packages\" must be an array"},
+        {R"({"packages": [{"installedLocation": null}]})", "needs a \"fullName\""},
+        {R"({"packages": [{"fullName": "A"}]})", "needs an \"installedLocation\""},
+        {R"({"packages": [{"fullName": "A", "installedLocation": null, "fails": {"Size": "0x80070005"}}]})",
+         "\"Size\" is not a package property"},
+        {R"({"packages": [{"fullName": "A", "installedLocation": null, "setPackageStateFails": "0x1"}]})",
+         "must be a failure HRESULT"},
+        {R"({"packageVolumes": [{}]})", "needs a \"packageStorePath\" or \"fails\""},
+        {R"({"packageVolumes": [{"fails": "0x8007000G"}]})", "must be a failure HRESULT"},
+    };
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() /
+        ("qorvex-winrt-machine-" +
+         std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    for (const Case& c : cases) {
+        std::filesystem::create_directories(dir);
+        std::ofstream(dir / "machine.json") << c.json;
+        const std::string message = winsim::LoadMachineDirectory(dir.string());
+        EXPECT_THAT(message, testing::HasSubstr(c.message)) << c.json;
+        EXPECT_THAT(message, testing::HasSubstr("machine.json:1:")) << c.json;
+        EXPECT_THAT(winsim::GetPackages(), IsEmpty()) << c.json;
+    }
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "core/json.h"
 #include "platform/winrt_objects/package_objects.h"
+#include "system/system.h"
 
 namespace {
 
@@ -82,10 +83,10 @@ std::string StringText(win::HSTRING handle) {
 
 // ---- The package manager's host ------------------------------------------------------------
 
-// The version the package manager serves: the simulated Windows 10 until the machine says
-// otherwise.
+// Lock held. The interfaces the machine's Windows version offers, decided at activation.
 winrt_objects::Offered OfferedNow() noexcept {
-    return winrt_objects::OfferedByVersion(10, 0);
+    const winsim::system::OsVersion os = winsim::system::Os();
+    return winrt_objects::OfferedByVersion(os.major, os.minor);
 }
 
 class MachineHost final : public winrt_objects::Host {
