@@ -163,8 +163,7 @@ public:
                                  kBootCount);
         winsim::SetRegistryDword(u"System\\CurrentControlSet\\Control\\IntegrityServices",
                                  u"OsResumeCount", 0);
-        winsim::PutFile(std::string("C:\\Windows\\Logs\\MeasuredBoot\\0000000001-0000000000.log"),
-                        log);
+        winsim::PutFile(u"C:\\Windows\\Logs\\MeasuredBoot\\0000000001-0000000000.log", log);
     }
 
 private:

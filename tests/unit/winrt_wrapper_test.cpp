@@ -802,4 +802,166 @@ TEST(WinRtMachineDirectoryTest, WrongPackageMembersAreReportedWithTheirPlace) {
     std::filesystem::remove_all(dir);
 }
 
+// ---- Every runtime call of the simulation fails as injected
+// ---------------------------------------
+
+// One row per injectable call of the Windows Runtime room: the call made with its fault armed
+// for exactly one call, and what its caller must see (the HRESULT, null results). The rows name
+// exactly the room's calls, so a call added without a row fails here.
+TEST_F(WinRtTest, EveryRuntimeCallFailsWithTheInjectedHResultAndNullResults) {
+    const winsim::ScopedPackages packages(Packages(1));
+    const winsim::ScopedPackageVolumes volumes({{u"D:\\WindowsApps", 0}});
+    const win::HRESULT injected = static_cast<win::HRESULT>(kAccessDenied);
+    RoInitializeScope scope;
+    const com_ptr<win::IPackageManager> manager = Activate();
+    com_ptr<win::IPackageManager2> manager2;
+    com_ptr<win::IPackageManager3> manager3;
+    ASSERT_EQ(manager->QueryInterface(win::IidOf<win::IPackageManager2>, manager2.put_void()),
+              win::S_OK);
+    ASSERT_EQ(manager->QueryInterface(win::IidOf<win::IPackageManager3>, manager3.put_void()),
+              win::S_OK);
+    com_ptr<win::IIterable<win::IPackage>> iterable;
+    ASSERT_EQ(manager->FindPackages(iterable.put()), win::S_OK);
+    com_ptr<win::IIterator<win::IPackage>> iterator;
+    ASSERT_EQ(iterable->First(iterator.put()), win::S_OK);
+    com_ptr<win::IPackage> package;
+    ASSERT_EQ(iterator->get_Current(package.put()), win::S_OK);
+    com_ptr<win::IStorageFolder> folder;
+    ASSERT_EQ(package->get_InstalledLocation(folder.put()), win::S_OK);
+    com_ptr<win::IStorageItem> item;
+    ASSERT_EQ(folder->QueryInterface(win::IidOf<win::IStorageItem>, item.put_void()), win::S_OK);
+    com_ptr<win::IPackageId> id;
+    ASSERT_EQ(package->get_Id(id.put()), win::S_OK);
+    com_ptr<win::IIterable<win::IPackageVolume>> volumeIterable;
+    ASSERT_EQ(manager3->FindPackageVolumes(volumeIterable.put()), win::S_OK);
+    com_ptr<win::IIterator<win::IPackageVolume>> volumeIterator;
+    ASSERT_EQ(volumeIterable->First(volumeIterator.put()), win::S_OK);
+    com_ptr<win::IPackageVolume> volume;
+    ASSERT_EQ(volumeIterator->get_Current(volume.put()), win::S_OK);
+    const HString name(u"Acme.App0_1.0.0.0_x64__a1b2c3d4e5f6g", 36);
+
+    // Calls an out-parameter method and checks the HRESULT and that nothing came out.
+    const auto nullOut = [&](auto method) {
+        return [=] {
+            void* out = reinterpret_cast<void*>(std::intptr_t{1});
+            EXPECT_EQ(method(&out), injected);
+            EXPECT_EQ(out, nullptr);
+        };
+    };
+    struct Row {
+        std::string call;
+        std::function<void()> callAndCheck;
+    };
+    const Row rows[] = {
+        {"RoInitialize",
+         [&] {
+             EXPECT_EQ(win::RoInitialize(win::RO_INIT_MULTITHREADED), injected);
+             EXPECT_EQ(winsim::GetThreadApartment().initializations, 1u);
+         }},
+        {"RoActivateInstance", nullOut([&](void** out) {
+             return win::RoActivateInstance(HString(win::kRuntimeClassPackageManager, 44).get(),
+                                            reinterpret_cast<win::IInspectable**>(out));
+         })},
+        {"WindowsCreateString", nullOut([&](void** out) {
+             return win::WindowsCreateString(u"x", 1, reinterpret_cast<win::HSTRING*>(out));
+         })},
+        {"WindowsDuplicateString", nullOut([&](void** out) {
+             return win::WindowsDuplicateString(name.get(), reinterpret_cast<win::HSTRING*>(out));
+         })},
+        {"WindowsDeleteString",
+         [&] {
+             win::HSTRING copy = nullptr;
+             ASSERT_EQ(win::WindowsDuplicateString(name.get(), &copy), win::S_OK);
+             winsim::InjectFault("WindowsDeleteString", winsim::FaultMode::Once, 0, kAccessDenied);
+             EXPECT_EQ(win::WindowsDeleteString(copy), injected);
+             // The reference is still the caller's.
+             EXPECT_EQ(win::WindowsDeleteString(copy), win::S_OK);
+         }},
+        {"WindowsGetStringRawBuffer",
+         [&] {
+             win::UINT32 length = 7;
+             EXPECT_EQ(win::WindowsGetStringRawBuffer(name.get(), &length), nullptr);
+             EXPECT_EQ(length, 0u);
+         }},
+        {call::kQueryPackageManager2, nullOut([&](void** out) {
+             return manager->QueryInterface(win::IidOf<win::IPackageManager2>, out);
+         })},
+        {call::kQueryPackageManager3, nullOut([&](void** out) {
+             return manager->QueryInterface(win::IidOf<win::IPackageManager3>, out);
+         })},
+        {call::kFindPackages, nullOut([&](void** out) {
+             return manager->FindPackages(reinterpret_cast<win::IIterable<win::IPackage>**>(out));
+         })},
+        {call::kFindPackagesWithPackageTypes, nullOut([&](void** out) {
+             return manager2->FindPackagesWithPackageTypes(
+                 win::PackageTypes_Main, reinterpret_cast<win::IIterable<win::IPackage>**>(out));
+         })},
+        {call::kFindPackageVolumes, nullOut([&](void** out) {
+             return manager3->FindPackageVolumes(
+                 reinterpret_cast<win::IIterable<win::IPackageVolume>**>(out));
+         })},
+        {call::kSetPackageState,
+         [&] {
+             EXPECT_EQ(manager->SetPackageState(name.get(), win::PackageState_Tampered), injected);
+             EXPECT_EQ(winsim::GetPackages()[0].state, win::PackageState_Normal);
+         }},
+        {call::kFirst, nullOut([&](void** out) {
+             return iterable->First(reinterpret_cast<win::IIterator<win::IPackage>**>(out));
+         })},
+        {call::kHasCurrent,
+         [&] {
+             win::boolean has = 1;
+             EXPECT_EQ(iterator->get_HasCurrent(&has), injected);
+             EXPECT_EQ(has, 0);
+         }},
+        {call::kCurrent, nullOut([&](void** out) {
+             return iterator->get_Current(reinterpret_cast<win::IPackage**>(out));
+         })},
+        {call::kMoveNext,
+         [&] {
+             win::boolean has = 1;
+             EXPECT_EQ(iterator->MoveNext(&has), injected);
+             EXPECT_EQ(has, 0);
+             // The position did not move.
+             com_ptr<win::IPackage> still;
+             EXPECT_EQ(iterator->get_Current(still.put()), win::S_OK);
+         }},
+        {call::kPackageId, nullOut([&](void** out) {
+             return package->get_Id(reinterpret_cast<win::IPackageId**>(out));
+         })},
+        {call::kInstalledLocation, nullOut([&](void** out) {
+             return package->get_InstalledLocation(reinterpret_cast<win::IStorageFolder**>(out));
+         })},
+        {call::kFullName, nullOut([&](void** out) {
+             return id->get_FullName(reinterpret_cast<win::HSTRING*>(out));
+         })},
+        {call::kQueryStorageItem, nullOut([&](void** out) {
+             return folder->QueryInterface(win::IidOf<win::IStorageItem>, out);
+         })},
+        {call::kPath,
+         nullOut([&](void** out) { return item->get_Path(reinterpret_cast<win::HSTRING*>(out)); })},
+        {call::kPackageStorePath, nullOut([&](void** out) {
+             return volume->get_PackageStorePath(reinterpret_cast<win::HSTRING*>(out));
+         })},
+    };
+
+    std::vector<std::string> named, roomCalls;
+    for (const Row& row : rows) named.push_back(row.call);
+    const auto& methods = winrt_objects::CallNames();
+    for (const std::string& injectable : winsim::InjectableCalls()) {
+        if (injectable.rfind("Ro", 0) == 0 || injectable.rfind("Windows", 0) == 0 ||
+            std::find(methods.begin(), methods.end(), injectable) != methods.end())
+            roomCalls.push_back(injectable);
+    }
+    EXPECT_THAT(named, testing::UnorderedElementsAreArray(roomCalls));
+
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.call);
+        if (row.call != "WindowsDeleteString")
+            winsim::InjectFault(row.call, winsim::FaultMode::Once, 0, kAccessDenied);
+        row.callAndCheck();
+        winsim::ClearFaults();
+    }
+}
+
 }  // namespace

@@ -6,7 +6,7 @@
 # client runs once as Windows 7 (Wine's default: IPackageManager only) and once as Windows 10
 # (all three interfaces).
 #
-# Usage: package_server.sh <win_winrt_test.exe> <qorvex_test_package_server.dll> <prefix dir>
+# Usage: package_server.sh <win_winrt_calls_test.exe> <qorvex_test_package_server.dll> <prefix dir>
 set -uo pipefail
 
 test_exe=$1
