@@ -341,6 +341,12 @@ TEST_F(WinRtTest, CursorCopiesShareOneRuntimeIterator) {
     EXPECT_FALSE(a == IterableIterator<win::IPackage>());
     EXPECT_EQ(RaisedBy([&] { *a; }),
               (Raised{u"m_iterator->get_Current() failed", kPlatformErrorCode}));
+    // A cursor at the end raises instead of reaching for an iterator it does not hold.
+    IterableIterator<win::IPackage> end;
+    EXPECT_EQ(RaisedBy([&] { *end; }),
+              (Raised{u"m_iterator->get_Current() failed", kPlatformErrorCode}));
+    EXPECT_EQ(RaisedBy([&] { ++end; }),
+              (Raised{u"m_iterator->MoveNext() failed", kPlatformErrorCode}));
 }
 
 TEST_F(WinRtTest, EachFailingCursorCallRaisesItsTextAndReleasesWhatTheCursorHeld) {
