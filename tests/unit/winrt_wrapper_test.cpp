@@ -475,6 +475,8 @@ protected:
             winsim::ScopedJournal journal;
             {
                 PackageManager manager(withTracer ? &host.tracer : nullptr);
+                // The class name and its copy are gone once the object is activated.
+                EXPECT_EQ(winsim::GetRuntimeCounters().liveStrings, m_before.liveStrings);
                 run.packages = FullNames(manager.FindPackages());
                 run.volumeFailure = RaisedBy([&] {
                     for (auto it = manager.FindPackageVolumes();
