@@ -26,3 +26,7 @@ win::BOOL win::ReadFile(win::HANDLE file, void* buffer, win::DWORD toRead, win::
     if (read != nullptr) *read = nativeRead;
     return ok;
 }
+
+win::DWORD win::GetFileAttributesW(win::LPCWSTR name) {
+    return ::GetFileAttributesW(Wide(name));
+}

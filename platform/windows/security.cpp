@@ -1,7 +1,5 @@
 // The Windows binding of win/security.h: forwards to advapi32 and kernel32.
-#include <win/security.h>
-
-#include <windows.h>
+#include "binding.h"
 
 win::HANDLE win::GetCurrentThread() {
     return ::GetCurrentThread();

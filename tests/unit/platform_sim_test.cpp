@@ -673,6 +673,94 @@ const FaultRow kFaultRows[] = {
          EXPECT_EQ(static_cast<std::size_t>(-1), written);
          EXPECT_EQ('Q', buffer[0]);
      }},
+    {"GetFileAttributesW", win::ERROR_ACCESS_DENIED,
+     [](std::uint32_t error) {
+         EXPECT_EQ(win::INVALID_FILE_ATTRIBUTES, win::GetFileAttributesW(kLogPath));
+         EXPECT_EQ(error, win::GetLastError());
+     }},
+    {"GetModuleHandleW", win::ERROR_MOD_NOT_FOUND,
+     [](std::uint32_t error) {
+         EXPECT_EQ(nullptr, win::GetModuleHandleW(u"kernel32.dll"));
+         EXPECT_EQ(error, win::GetLastError());
+     }},
+    {"GetProcAddress", win::ERROR_PROC_NOT_FOUND,
+     [](std::uint32_t error) {
+         const win::HMODULE kernel32 = win::GetModuleHandleW(u"kernel32.dll");
+         EXPECT_EQ(nullptr, win::GetProcAddress(kernel32, "GetSystemInfo"));
+         EXPECT_EQ(error, win::GetLastError());
+     }},
+    {"RtlGetVersion", 0xC0000001u,
+     [](std::uint32_t error) {
+         win::RTL_OSVERSIONINFOEXW info{};
+         info.dwOSVersionInfoSize = sizeof info;
+         // The status is the channel; the record is not filled.
+         EXPECT_EQ(static_cast<win::NTSTATUS>(error), win::RtlGetVersion(&info));
+         EXPECT_EQ(0u, info.dwMajorVersion);
+     }},
+    {"GetProductInfo", win::ERROR_INVALID_PARAMETER,
+     [](std::uint32_t error) {
+         win::DWORD product = kUntouched;
+         EXPECT_EQ(win::FALSE, win::GetProductInfo(10, 0, 0, 0, &product));
+         EXPECT_EQ(error, win::GetLastError());
+         EXPECT_EQ(kUntouched, product);
+     }},
+    {"IsWow64Process", win::ERROR_ACCESS_DENIED,
+     [](std::uint32_t error) {
+         win::BOOL wow64 = 7;
+         EXPECT_EQ(win::FALSE, win::IsWow64Process(win::GetCurrentProcess(), &wow64));
+         EXPECT_EQ(error, win::GetLastError());
+         EXPECT_EQ(7, wow64);
+     }},
+    {"Wow64DisableWow64FsRedirection", win::ERROR_ACCESS_DENIED,
+     [](std::uint32_t error) {
+         void* old = &g_openLog;
+         EXPECT_EQ(win::FALSE, win::Wow64DisableWow64FsRedirection(&old));
+         EXPECT_EQ(error, win::GetLastError());
+         EXPECT_EQ(static_cast<void*>(&g_openLog), old);
+         EXPECT_FALSE(winsim::ThreadRedirectionDisabled());
+     }},
+    {"Wow64RevertWow64FsRedirection", win::ERROR_INVALID_PARAMETER,
+     [](std::uint32_t error) {
+         EXPECT_EQ(win::FALSE, win::Wow64RevertWow64FsRedirection(nullptr));
+         EXPECT_EQ(error, win::GetLastError());
+     }},
+    {"ExpandEnvironmentStringsW", win::ERROR_NOT_ENOUGH_MEMORY,
+     [](std::uint32_t error) {
+         char16_t buffer[4] = {u'Q'};
+         EXPECT_EQ(0u, win::ExpandEnvironmentStringsW(u"x", buffer, 4));
+         EXPECT_EQ(error, win::GetLastError());
+         EXPECT_EQ(u'Q', buffer[0]);
+     }},
+    {"GetSystemWindowsDirectoryW", win::ERROR_ACCESS_DENIED,
+     [](std::uint32_t error) {
+         char16_t buffer[64] = {u'Q'};
+         EXPECT_EQ(0u, win::GetSystemWindowsDirectoryW(buffer, 64));
+         EXPECT_EQ(error, win::GetLastError());
+         EXPECT_EQ(u'Q', buffer[0]);
+     }},
+    {"OpenThreadToken", win::ERROR_ACCESS_DENIED,
+     [](std::uint32_t error) {
+         const winsim::ScopedThreadToken impersonating;
+         win::HANDLE token = nullptr;
+         EXPECT_EQ(win::FALSE, win::OpenThreadToken(win::GetCurrentThread(), win::TOKEN_QUERY,
+                                                    win::TRUE, &token));
+         EXPECT_EQ(error, win::GetLastError());
+         EXPECT_EQ(nullptr, token);
+         EXPECT_EQ(0u, winsim::OpenTokenCount());
+     }},
+    {"RevertToSelf", win::ERROR_ACCESS_DENIED,
+     [](std::uint32_t error) {
+         const winsim::ScopedThreadToken impersonating;
+         EXPECT_EQ(win::FALSE, win::RevertToSelf());
+         EXPECT_EQ(error, win::GetLastError());
+         EXPECT_TRUE(winsim::ThreadImpersonates());
+     }},
+    {"ImpersonateLoggedOnUser", win::ERROR_ACCESS_DENIED,
+     [](std::uint32_t error) {
+         EXPECT_EQ(win::FALSE, win::ImpersonateLoggedOnUser(nullptr));
+         EXPECT_EQ(error, win::GetLastError());
+         EXPECT_FALSE(winsim::ThreadImpersonates());
+     }},
 };
 
 TEST_F(FaultReachTest, EveryInjectableCallHasARow) {
@@ -915,13 +1003,21 @@ TEST_F(MachineDirectoryTest, LoadsRegistryFoldersAndDriveFiles) {
 }
 
 TEST_F(MachineDirectoryTest, KnownFoldersCanBeMovedOrRemoved) {
-    Write("machine.json", R"({"windowsDirectory": "D:\\WinNT",
-        "knownFolders": {"{F38BF404-1D43-42F2-9305-67DE0B28FC23}": null}})");
-    ASSERT_EQ("", Load());
-    EXPECT_EQ(u"D:\\WinNT", winsim::GetWindowsDirectory());
-    win::PWSTR path = nullptr;
-    EXPECT_EQ(win::HRESULT_FROM_WIN32(win::ERROR_FILE_NOT_FOUND),
-              win::SHGetKnownFolderPath(win::FOLDERID_Windows, 0, nullptr, &path));
+    // "knownFolders" applies after "windowsDirectory" wherever each stands in the file.
+    for (const char* json : {R"({"windowsDirectory": "D:\\WinNT",
+        "knownFolders": {"{F38BF404-1D43-42F2-9305-67DE0B28FC23}": null}})",
+                             R"({"knownFolders": {"Windows": null},
+        "windowsDirectory": "D:\\WinNT"})"}) {
+        SCOPED_TRACE(json);
+        Write("machine.json", json);
+        ASSERT_EQ("", Load());
+        EXPECT_EQ(u"D:\\WinNT", winsim::GetWindowsDirectory());
+        // The loader makes the Windows folder exist, as winsim::SetWindowsDirectory does.
+        EXPECT_TRUE(winsim::DirectoryExists(u"d:\\winnt"));
+        win::PWSTR path = nullptr;
+        EXPECT_EQ(win::HRESULT_FROM_WIN32(win::ERROR_FILE_NOT_FOUND),
+                  win::SHGetKnownFolderPath(win::FOLDERID_Windows, 0, nullptr, &path));
+    }
 }
 
 TEST_F(MachineDirectoryTest, BadDescriptionsGiveAPositionedMessageAndADefaultMachine) {

@@ -5,7 +5,13 @@
 // rooms register with it.
 //
 // Internal to the simulated machine; module code never sees this header (the module's targets
-// do not have platform/sim on their include path).
+// do not have platform/sim/include on their include path, and the format stage refuses any
+// include of platform/sim from module/, zef/ or component/).
+//
+// A room is a folder platform/sim/<room>/ with <room>.h (its functions for other rooms and the
+// controls), <room>.cpp (its state, calls, reset and machine.json members; built into
+// libqorvex_winsim.so) and <room>_control.cpp (its winsim:: controls; built into the controls
+// library). platform/CMakeLists.txt finds new folders by itself.
 //
 // ---- How a room grows ---------------------------------------------------------------------
 //
@@ -31,8 +37,13 @@
 //
 // Optional further arguments: an OnFault action run (lock held) when a fault fires, to leave
 // out parameters as Windows leaves them on failure (SHGetKnownFolderPath nulls *path), and a
-// ResultText replacing the default journal text of the result. The body reports its own
-// failures the Windows way (core::Fail sets the last error and returns the failure value).
+// ResultText `(const CallDescriptor&, Result, bool failed) -> std::string` (`() -> std::string`
+// for a void call) replacing the default journal text of the result. The body reports its own
+// failures the Windows way (core::Fail sets the last error and returns the failure value). A
+// hook runs instead of everything else and without the lock; the simulated call it makes
+// comes back through the skeleton. A call that hands out a handle (a token, a process) adds a
+// kernel::KernelObject of its own type to the kernel room's handle table (kernel::AddHandle),
+// so CloseHandle and winsim::OpenHandleCount() cover it.
 //
 // Per-thread state. Keep it in a `thread_local core::PerThread<State>` in the room, built by
 // a function that returns the state a new thread starts with. Get() (lock held) hands out the
@@ -66,7 +77,8 @@
 // A control takes the lock (core::Lock lock(core::MachineLock())) and calls the room's
 // functions; room functions that controls call are declared QORVEX_SIM_SHARED in the room's
 // header. A control that changes one slice for a scope derives from winsim::ScopedOverride
-// (winsim/scoped.h), as winsim::ScopedRegistryValue does.
+// (winsim/scoped.h), as winsim::ScopedRegistryValue does. A new control header joins the
+// umbrella <winsim/sim.h>; a new machine.json member joins the README's member table.
 #pragma once
 
 #include <win/kernel.h>
