@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <stdexcept>
 #include <unordered_map>
@@ -77,7 +78,16 @@ std::mutex& MachineLock() {
 
 // ---- Calls ----------------------------------------------------------------------------------
 
+// Two descriptions of one call would make its faults and hooks ambiguous: refuse at load.
+[[noreturn]] void DuplicateRegistration(const char* what, std::string_view name) {
+    std::fprintf(stderr, "libqorvex_winsim: %s \"%.*s\" is registered twice\n", what,
+                 static_cast<int>(name.size()), name.data());
+    std::abort();
+}
+
 CallRegistration::CallRegistration(const CallDescriptor& call, FunctionKey function) {
+    if (FindCall(call.name) != nullptr || FindCall(function) != nullptr)
+        DuplicateRegistration("simulated call", call.name);
     TheRegistry().calls.push_back({&call, function});
 }
 
@@ -243,6 +253,8 @@ void* ExchangeHook(FunctionKey function, void* hook) {
 
 RoomRegistration::RoomRegistration(std::string_view name, int phase, ResetFunction reset) {
     auto& rooms = TheRegistry().rooms;
+    for (const auto& room : rooms)
+        if (room.name == name) DuplicateRegistration("room", name);
     auto at = std::upper_bound(rooms.begin(), rooms.end(), phase,
                                [](int p, const RegisteredRoom& room) { return p < room.phase; });
     rooms.insert(at, {name, phase, reset});

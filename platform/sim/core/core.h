@@ -153,6 +153,9 @@ FunctionKey KeyOf(F* function) {
 template <auto Function>
 struct CallOf;
 
+// Ends the process with a message: a call, room or member registered twice is a build mistake.
+[[noreturn]] QORVEX_SIM_SHARED void DuplicateRegistration(const char* what, std::string_view name);
+
 class QORVEX_SIM_SHARED CallRegistration {
 public:
     CallRegistration(const CallDescriptor& call, FunctionKey function);

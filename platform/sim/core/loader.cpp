@@ -44,6 +44,8 @@ struct LoadError {
 }  // namespace
 
 MemberRegistration::MemberRegistration(std::string_view name, int phase, MemberLoader load) {
+    for (const auto& member : Members())
+        if (member.name == name) DuplicateRegistration("machine.json member", name);
     Members().push_back({name, phase, load});
 }
 

@@ -32,6 +32,10 @@ template <class R, class... A>
 struct HookOf<R (*)(A...)> {
     using Type = std::function<R(A...)>;
 };
+template <class R, class... A>
+struct HookOf<R (*)(A..., ...)> {
+    static_assert(sizeof(R) == 0, "variadic calls (StringCchPrintfW) cannot be hooked");
+};
 
 }  // namespace detail
 
