@@ -141,6 +141,10 @@ std::uint32_t CapturingTracer::AcquireRecordBuffer(std::uint32_t level, char** b
         return 0;
     }
     if (m_refuseRecords || level > m_maxLevel || size > (std::uint64_t{1} << 32)) return 1;
+    if (m_grantWithoutBuffer) {
+        *buffer = nullptr;
+        return 0;
+    }
     char* fresh = static_cast<char*>(std::malloc(size == 0 ? 1 : size));
     if (fresh == nullptr) return 1;
     m_open.emplace(fresh, OpenBuffer{level, size});
@@ -173,6 +177,10 @@ void CapturingTracer::SetMaxLevel(std::uint32_t level) {
 void CapturingTracer::RefuseRecords(bool refuse) {
     std::lock_guard lock(m_mutex);
     m_refuseRecords = refuse;
+}
+void CapturingTracer::GrantWithoutBuffer(bool grant) {
+    std::lock_guard lock(m_mutex);
+    m_grantWithoutBuffer = grant;
 }
 void CapturingTracer::RefuseGrowth(bool refuse) {
     std::lock_guard lock(m_mutex);

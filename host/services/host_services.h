@@ -99,6 +99,8 @@ public:
     void SetMaxLevel(std::uint32_t level);
     void RefuseRecords(bool refuse);
     void RefuseGrowth(bool refuse);
+    // Grants records (status 0) but hands out no buffer, as a host may that wants none.
+    void GrantWithoutBuffer(bool grant);
     // Also hand every submitted record to sink (e.g. print it), in submission order.
     void SetSink(std::function<void(const Record&)> sink);
 
@@ -121,6 +123,7 @@ private:
     std::uint32_t m_maxLevel = 0xFFFFFFFFu;
     bool m_refuseRecords = false;
     bool m_refuseGrowth = false;
+    bool m_grantWithoutBuffer = false;
     std::uint64_t m_acquireCalls = 0;
     std::uint64_t m_growthCalls = 0;
 };

@@ -127,6 +127,31 @@ TEST_F(TcgLogModuleTest, ReadsALogCapturedFromARealMachine) {
     EXPECT_EQ(log->Release(), 0u);
 }
 
+// A host that grants records without buffers: every site skips, the results stand, and every
+// tracer reference the module took comes back (the fixture checks the host's leftovers).
+TEST_F(TcgLogModuleTest, RecordsGrantedWithoutBuffersCostNoReference) {
+    ASSERT_EQ(winsim::LoadMachineDirectory(std::string(QORVEX_SOURCE_DIR) + "/examples/machine"),
+              "");
+    host.tracer.GrantWithoutBuffer(true);
+    ITcgLogProvider* provider = CreateProvider();
+    ASSERT_NE(provider, nullptr);
+    IRawTcgLog* log = nullptr;
+    ASSERT_EQ(provider->GetRawTcgLog(&log), 0);
+    zef::vector<zef::wstring_t> paths;
+    EXPECT_EQ(log->GetModulePaths(paths), 0);
+    EXPECT_EQ(log->Release(), 0u);
+
+    // A failing call's report goes the same way.
+    ASSERT_TRUE(winsim::RemoveFile(
+        std::string("C:\\Windows\\Logs\\MeasuredBoot\\0000000017-0000000001.log")));
+    log = nullptr;
+    EXPECT_EQ(provider->GetRawTcgLog(&log), kUnknownException);
+    EXPECT_EQ(log, nullptr);
+    EXPECT_EQ(provider->Release(), 0u);
+    EXPECT_TRUE(host.tracer.Records().empty());
+    EXPECT_GE(host.tracer.AcquireCalls(), 4u);
+}
+
 TEST_F(TcgLogModuleTest, ReferencesKeepTheModuleLoadedUntilTheLastIsReleased) {
     ASSERT_EQ(winsim::LoadMachineDirectory(std::string(QORVEX_SOURCE_DIR) + "/examples/machine"),
               "");
