@@ -142,8 +142,7 @@ TEST_F(TcgLogModuleTest, RecordsGrantedWithoutBuffersCostNoReference) {
     EXPECT_EQ(log->Release(), 0u);
 
     // A failing call's report goes the same way.
-    ASSERT_TRUE(winsim::RemoveFile(
-        std::string("C:\\Windows\\Logs\\MeasuredBoot\\0000000017-0000000001.log")));
+    ASSERT_TRUE(winsim::RemoveFile(u"C:\\Windows\\Logs\\MeasuredBoot\\0000000017-0000000001.log"));
     log = nullptr;
     EXPECT_EQ(provider->GetRawTcgLog(&log), kUnknownException);
     EXPECT_EQ(log, nullptr);
