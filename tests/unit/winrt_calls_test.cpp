@@ -34,7 +34,7 @@ std::string Utf8(win::HSTRING text) {
     return out;
 }
 
-TEST(WinRtWineTest, ScopeJoinsTheMultithreadedApartmentAndASecondScopeIsAlsoBalanced) {
+TEST(WinRtCallsTest, ScopeJoinsTheMultithreadedApartmentAndASecondScopeIsAlsoBalanced) {
     std::thread([] {
         {
             RoInitializeScope outer;
@@ -55,7 +55,7 @@ TEST(WinRtWineTest, ScopeJoinsTheMultithreadedApartmentAndASecondScopeIsAlsoBala
     }).join();
 }
 
-TEST(WinRtWineTest, HStringsRoundTripWithEmbeddedNulsAndShareOnCopy) {
+TEST(WinRtCallsTest, HStringsRoundTripWithEmbeddedNulsAndShareOnCopy) {
     const char16_t text[] = u"Acme\0Notes \u00e9";
     const HString s(text, 12);
     win::UINT32 length = 0;
@@ -71,7 +71,7 @@ TEST(WinRtWineTest, HStringsRoundTripWithEmbeddedNulsAndShareOnCopy) {
     EXPECT_EQ(length, 0u);
 }
 
-TEST(WinRtWineTest, ActivatingAClassNobodyServesRaisesTheActivationFailure) {
+TEST(WinRtCallsTest, ActivatingAClassNobodyServesRaisesTheActivationFailure) {
     std::thread([] {
         RoInitializeScope scope;
         try {
@@ -101,7 +101,7 @@ std::vector<std::string> TraceLines(const qorvex::host::CapturingTracer& tracer)
     return lines;
 }
 
-TEST(WinRtWineTest, PackageManagerListsTheServersPackagesAndVolumesAndSetsState) {
+TEST(WinRtCallsTest, PackageManagerListsTheServersPackagesAndVolumesAndSetsState) {
     const std::string expect = Env("QORVEX_PACKAGE_SERVER_EXPECT");
     if (expect.empty()) GTEST_SKIP() << "needs the package manager server (package_server.sh)";
     const bool windows10 = expect == "win10";

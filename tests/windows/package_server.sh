@@ -63,6 +63,6 @@ for version in win7 win10; do
     rm -f "$work/set-package-state.txt"
     echo "== as $version"
     QORVEX_PACKAGE_SERVER_EXPECT=$version wine "$test_exe" \
-        --gtest_filter='WinRtWineTest.PackageManager*' || status=1
+        --gtest_filter='WinRtCallsTest.PackageManager*' || status=1
 done
 exit $status
