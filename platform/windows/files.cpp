@@ -30,3 +30,9 @@ win::BOOL win::ReadFile(win::HANDLE file, void* buffer, win::DWORD toRead, win::
 win::DWORD win::GetFileAttributesW(win::LPCWSTR name) {
     return ::GetFileAttributesW(Wide(name));
 }
+
+win::BOOL win::GetVolumePathNameW(win::LPCWSTR fileName, win::LPWSTR volumePathName,
+                                  win::DWORD bufferLength) {
+    return ::GetVolumePathNameW(Wide(fileName), reinterpret_cast<wchar_t*>(volumePathName),
+                                bufferLength);
+}

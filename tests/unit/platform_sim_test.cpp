@@ -678,6 +678,13 @@ const FaultRow kFaultRows[] = {
          EXPECT_EQ(win::INVALID_FILE_ATTRIBUTES, win::GetFileAttributesW(kLogPath));
          EXPECT_EQ(error, win::GetLastError());
      }},
+    {"GetVolumePathNameW", win::ERROR_ACCESS_DENIED,
+     [](std::uint32_t error) {
+         char16_t volume[8] = {u'Q'};
+         EXPECT_EQ(win::FALSE, win::GetVolumePathNameW(kLogPath, volume, 8));
+         EXPECT_EQ(error, win::GetLastError());
+         EXPECT_EQ(u'Q', volume[0]);
+     }},
     {"GetModuleHandleW", win::ERROR_MOD_NOT_FOUND,
      [](std::uint32_t error) {
          EXPECT_EQ(nullptr, win::GetModuleHandleW(u"kernel32.dll"));

@@ -257,6 +257,36 @@ TEST_F(SimSystemRoomsTest, FileAttributesBeyondWhatEveryWindowsHas) {
     EXPECT_THROW(winsim::SetReparsePoint(u"relative", true), std::invalid_argument);
 }
 
+TEST_F(SimSystemRoomsTest, VolumePathsOnlyOnDrivesTheMachineHas) {
+    winsim::PutDirectory(u"D:\\Data");
+    struct Case {
+        const char* what;
+        std::u16string path;
+        std::u16string volume;  // empty: fails with error
+        win::DWORD error;
+    };
+    const Case cases[] = {
+        {"another drive", u"d:\\data\\x", u"D:\\", 0},
+        {"a junction mounts nothing", u"C:\\Junction\\x", u"C:\\", 0},
+        {"a drive the machine lacks", u"Q:\\x", u"", win::ERROR_FILE_NOT_FOUND},
+        {"a network path", u"\\\\server\\share\\x", u"", win::ERROR_BAD_NETPATH},
+        {"a relative path", u"x\\y", u"", win::ERROR_PATH_NOT_FOUND},
+    };
+    winsim::SetReparsePoint(u"C:\\Junction", true);
+    for (const Case& c : cases) {
+        char16_t volume[16] = {u'#'};
+        win::SetLastError(0);
+        const win::BOOL ok = win::GetVolumePathNameW(c.path.c_str(), volume, 16);
+        EXPECT_EQ(!c.volume.empty(), ok != 0) << c.what;
+        if (ok) {
+            EXPECT_EQ(c.volume, std::u16string(volume)) << c.what;
+        } else {
+            EXPECT_EQ(c.error, win::GetLastError()) << c.what;
+            EXPECT_EQ(u'#', volume[0]) << c.what;
+        }
+    }
+}
+
 TEST_F(SimSystemRoomsTest, MissingModulesAndFunctionsComeBackAtScopeEnd) {
     {
         const winsim::ScopedMissingModule ntdll(u"NTDLL");

@@ -104,6 +104,40 @@ TEST(SystemCallsTest, FileAttributesOfMissingNamesTellALeafFromAFolderOnTheWay) 
     }
 }
 
+TEST(SystemCallsTest, VolumePathOfAnythingOnTheSystemDriveIsItsRoot) {
+    const std::u16string folder = WindowsFolder();
+    const std::u16string drive = folder.substr(0, 3);
+    struct Case {
+        const char* what;
+        std::u16string path;
+        std::u16string volume;
+    };
+    const Case cases[] = {
+        {"the Windows folder", folder, drive},
+        {"a folder below it", folder + u"\\System32", drive},
+        {"a name that does not exist", folder + u"\\qorvex-missing\\file.txt", drive},
+        {"the root itself", drive, drive},
+        {"the drive without its separator", drive.substr(0, 2), drive},
+        {"with '/' for '\\'", drive.substr(0, 2) + u"/x/y", drive},
+        {"in the \\\\?\\ form", u"\\\\?\\" + folder, u"\\\\?\\" + drive},
+    };
+    for (const Case& c : cases) {
+        char16_t volume[64] = {u'#'};
+        ASSERT_TRUE(win::GetVolumePathNameW(c.path.c_str(), volume, 64)) << c.what;
+        EXPECT_EQ(c.volume, std::u16string(volume)) << c.what;
+    }
+    // Room for the root and its terminator is enough; too little fails.
+    char16_t volume[8] = {u'#'};
+    EXPECT_TRUE(win::GetVolumePathNameW(folder.c_str(), volume, 4));
+    EXPECT_EQ(drive, std::u16string(volume));
+    win::SetLastError(0);
+    EXPECT_FALSE(win::GetVolumePathNameW(folder.c_str(), volume, 1));
+    EXPECT_EQ(win::ERROR_FILENAME_EXCED_RANGE, win::GetLastError());
+    win::SetLastError(0);
+    EXPECT_FALSE(win::GetVolumePathNameW(u"", volume, 8));
+    EXPECT_EQ(win::ERROR_INVALID_PARAMETER, win::GetLastError());
+}
+
 TEST(SystemCallsTest, ExpandEnvironmentStringsReplacesDefinedReferencesOnly) {
     const std::u16string root = Expand(u"%SystemRoot%");
     // SystemRoot is the Windows folder (the letters' case may differ).

@@ -26,5 +26,9 @@ QORVEX_WIN_API BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* rea
 // exists, ERROR_PATH_NOT_FOUND when a folder on the way is missing. Without the "\\?\" prefix a
 // path is limited to MAX_PATH (260) characters with its terminator.
 QORVEX_WIN_API DWORD GetFileAttributesW(LPCWSTR name);
+// The root of the volume that holds fileName ("C:\\" for anything on drive C: when no folder of
+// it is a mount point), with its trailing separator. The file need not exist. A buffer that
+// cannot hold the root and its terminator fails with ERROR_FILENAME_EXCED_RANGE.
+QORVEX_WIN_API BOOL GetVolumePathNameW(LPCWSTR fileName, LPWSTR volumePathName, DWORD bufferLength);
 
 }  // namespace win

@@ -1,6 +1,8 @@
-// GetFileAttributesW for the files room, and the reparse points (junctions, mount points,
-// symbolic links) the machine carries: which folders and files have FILE_ATTRIBUTE_REPARSE_POINT,
-// from winsim::SetReparsePoint and machine.json's "reparsePoints".
+// GetFileAttributesW and GetVolumePathNameW for the files room, and the reparse points
+// (junctions, mount points, symbolic links) the machine carries: which folders and files have
+// FILE_ATTRIBUTE_REPARSE_POINT, from winsim::SetReparsePoint and machine.json's "reparsePoints".
+// Every volume of the simulated machine is a drive root; reparse points mount no volume.
+#include <algorithm>
 #include <set>
 #include <stdexcept>
 
@@ -47,6 +49,7 @@ bool IsLongForm(std::u16string_view path) {
 }  // namespace
 
 QORVEX_SIM_CALL(GetFileAttributesW, Channel::LastError, INVALID_FILE_ATTRIBUTES);
+QORVEX_SIM_CALL(GetVolumePathNameW, Channel::LastError, FALSE);
 
 namespace winsim::files {
 
@@ -97,5 +100,39 @@ win::DWORD win::GetFileAttributesW(win::LPCWSTR name) {
             if (parent && winsim::files::DirectoryExists(*parent))
                 return Fail(win::ERROR_FILE_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
             return Fail(win::ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
+        });
+}
+
+win::BOOL win::GetVolumePathNameW(win::LPCWSTR fileName, win::LPWSTR volumePathName,
+                                  win::DWORD bufferLength) {
+    return Simulate<&win::GetVolumePathNameW>(
+        {fileName, volumePathName, bufferLength},
+        [&] { return Quote(fileName) + ", " + std::to_string(bufferLength); },
+        [&]() -> win::BOOL {
+            if (fileName == nullptr || fileName[0] == u'\0' || volumePathName == nullptr ||
+                bufferLength == 0)
+                return Fail(win::ERROR_INVALID_PARAMETER, win::FALSE);
+            std::u16string_view path(fileName);
+            std::u16string root;
+            if (IsLongForm(path)) {
+                root = u"\\\\?\\";
+                path.remove_prefix(4);
+            }
+            const auto canonical = CanonicalPath(path);
+            if (!canonical) {
+                const bool network = path.substr(0, 2) == u"\\\\";
+                return Fail(network ? win::ERROR_BAD_NETPATH : win::ERROR_PATH_NOT_FOUND,
+                            win::FALSE);
+            }
+            // The file need not exist, its drive must.
+            const std::u16string drive = canonical->substr(0, 3);
+            if (!winsim::files::DirectoryExists(drive))
+                return Fail(win::ERROR_FILE_NOT_FOUND, win::FALSE);
+            root += drive;
+            if (root.size() + 1 > bufferLength)
+                return Fail(win::ERROR_FILENAME_EXCED_RANGE, win::FALSE);
+            std::copy(root.begin(), root.end(), volumePathName);
+            volumePathName[root.size()] = u'\0';
+            return win::TRUE;
         });
 }
