@@ -794,7 +794,15 @@ const FaultRow kFaultRows[] = {
 TEST_F(FaultReachTest, EveryInjectableCallHasARow) {
     std::vector<std::string> rows;
     for (const FaultRow& row : kFaultRows) rows.emplace_back(row.call);
-    EXPECT_THAT(rows, ::testing::UnorderedElementsAreArray(winsim::InjectableCalls()));
+    // The Windows Runtime room's calls (Ro*, Windows*String*, the runtime objects' methods)
+    // have their own table beside the runtime's tests (winrt_wrapper_test.cpp).
+    std::vector<std::string> calls;
+    for (const std::string& call : winsim::InjectableCalls()) {
+        const bool runtime = call.rfind("Ro", 0) == 0 || call.rfind("Windows", 0) == 0 ||
+                             call.find("::") != std::string::npos;
+        if (!runtime) calls.push_back(call);
+    }
+    EXPECT_THAT(rows, ::testing::UnorderedElementsAreArray(calls));
 }
 
 TEST_F(FaultReachTest, EachFaultReachesTheCallerThroughTheCallsOwnChannel) {

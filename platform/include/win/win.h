@@ -24,3 +24,4 @@
 #include <win/shell.h>
 #include <win/strsafe.h>
 #include <win/system_info.h>
+#include <win/winrt/winrt.h>

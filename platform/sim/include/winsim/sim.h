@@ -17,3 +17,4 @@
 #include <winsim/shell.h>
 #include <winsim/system.h>
 #include <winsim/text.h>
+#include <winsim/winrt.h>

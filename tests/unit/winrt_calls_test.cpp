@@ -1,0 +1,187 @@
+// The WinRT access layer against the runtime of the build: the simulated one on Linux, Wine's
+// real combase when cross-built, so a simulation that is consistently wrong gets caught. Without
+// anything registered: the apartment scope, HSTRINGs and the activation of a class nobody
+// serves. Under Wine with our package manager server registered (package_server.sh sets up a prefix
+// of its own and says what it expects through QORVEX_PACKAGE_SERVER_EXPECT): the PackageManager
+// client lists the server's packages and volumes with the interfaces the prefix's Windows version
+// offers, and its SetPackageState reaches the server.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "component/antimalware/source/win8_api/source/winrt_wrapper.h"
+#include "host/services/host_services.h"
+#include "zef/rtl/error_handling/exception.h"
+
+namespace {
+
+using antimalware::win8_api::ActivateInstance;
+using antimalware::win8_api::com_ptr;
+using antimalware::win8_api::HString;
+using antimalware::win8_api::IterableIterator;
+using antimalware::win8_api::PackageManager;
+using antimalware::win8_api::RoInitializeScope;
+
+std::string Utf8(win::HSTRING text) {
+    const char16_t* buffer = win::WindowsGetStringRawBuffer(text, nullptr);
+    std::string out;
+    for (; buffer != nullptr && *buffer != 0; ++buffer) out += static_cast<char>(*buffer);
+    return out;
+}
+
+TEST(WinRtCallsTest, ScopeJoinsTheMultithreadedApartmentAndASecondScopeIsAlsoBalanced) {
+    std::thread([] {
+        {
+            RoInitializeScope outer;
+            // combase answers S_FALSE now, which the scope takes as success.
+            EXPECT_EQ(win::RoInitialize(win::RO_INIT_MULTITHREADED), win::S_FALSE);
+            win::RoUninitialize();
+            RoInitializeScope inner;
+        }
+        // Both scopes undone: the thread may now choose the other apartment.
+        EXPECT_EQ(win::RoInitialize(win::RO_INIT_SINGLETHREADED), win::S_OK);
+        try {
+            RoInitializeScope scope;
+            ADD_FAILURE() << "a multithreaded scope on a single-threaded thread";
+        } catch (const zef::SystemException& e) {
+            EXPECT_EQ(e.Code(), static_cast<zef::ResultCode>(0x80010100u));
+        }
+        win::RoUninitialize();
+    }).join();
+}
+
+TEST(WinRtCallsTest, HStringsRoundTripWithEmbeddedNulsAndShareOnCopy) {
+    const char16_t text[] = u"Acme\0Notes \u00e9";
+    const HString s(text, 12);
+    win::UINT32 length = 0;
+    const char16_t* buffer = win::WindowsGetStringRawBuffer(s.get(), &length);
+    ASSERT_EQ(length, 12u);
+    EXPECT_EQ(std::u16string(buffer, length), std::u16string(text, 12));
+    const HString copy(s);
+    EXPECT_EQ(std::u16string(win::WindowsGetStringRawBuffer(copy.get(), nullptr), 12),
+              std::u16string(text, 12));
+    const HString empty(u"", 0);
+    EXPECT_EQ(empty.get(), nullptr);
+    EXPECT_EQ(std::u16string(win::WindowsGetStringRawBuffer(nullptr, &length)), u"");
+    EXPECT_EQ(length, 0u);
+}
+
+TEST(WinRtCallsTest, ActivatingAClassNobodyServesRaisesTheActivationFailure) {
+    std::thread([] {
+        RoInitializeScope scope;
+        try {
+            com_ptr<win::IInspectable> object;
+            ActivateInstance(HString(u"Acme.Nothing.Here", 17), object);
+            ADD_FAILURE() << "activated a class nobody serves";
+        } catch (const zef::SystemException& e) {
+            EXPECT_EQ(e.Message().view(), u"Windows::Foundation::ActivateInstance failed");
+            EXPECT_EQ(e.Code(), static_cast<zef::ResultCode>(0x80010100u));
+        }
+        com_ptr<win::IInspectable> object;
+        EXPECT_EQ(win::RoActivateInstance(HString(u"Acme.Nothing.Here", 17).get(), object.put()),
+                  win::REGDB_E_CLASSNOTREG);
+    }).join();
+}
+
+// ---- With the package manager server ---------------------------------------------------------
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+std::vector<std::string> TraceLines(const qorvex::host::CapturingTracer& tracer) {
+    std::vector<std::string> lines;
+    for (const auto& record : tracer.Records()) lines.push_back(record.text);
+    return lines;
+}
+
+TEST(WinRtCallsTest, PackageManagerListsTheServersPackagesAndVolumesAndSetsState) {
+    const std::string expect = Env("QORVEX_PACKAGE_SERVER_EXPECT");
+    if (expect.empty()) GTEST_SKIP() << "needs the package manager server (package_server.sh)";
+    const bool windows10 = expect == "win10";
+    std::thread([&] {
+        qorvex::host::HostServicesBundle host;
+        RoInitializeScope scope;
+        PackageManager manager(&host.tracer);
+
+        std::vector<std::string> names, locations;
+        for (IterableIterator<win::IPackage> it = manager.FindPackages();
+             !(it == IterableIterator<win::IPackage>()); ++it) {
+            win::IPackage* package = *it;
+            com_ptr<win::IPackageId> id;
+            ASSERT_EQ(package->get_Id(id.put()), win::S_OK);
+            HString name;
+            ASSERT_EQ(id->get_FullName(name.put()), win::S_OK);
+            names.push_back(Utf8(name.get()));
+            com_ptr<win::IStorageFolder> folder;
+            const win::HRESULT hr = package->get_InstalledLocation(folder.put());
+            if (win::FAILED(hr)) {
+                locations.push_back("error");
+                continue;
+            }
+            com_ptr<win::IStorageItem> item;
+            ASSERT_EQ(folder->QueryInterface(win::IidOf<win::IStorageItem>, item.put_void()),
+                      win::S_OK);
+            HString path;
+            ASSERT_EQ(item->get_Path(path.put()), win::S_OK);
+            locations.push_back(Utf8(path.get()));
+        }
+        EXPECT_EQ(names, (std::vector<std::string>{"Acme.Notes_1.4.2.0_x64__a1b2c3d4e5f6g",
+                                                   "Acme.Broken_1.0.0.0_x64__a1b2c3d4e5f6g"}));
+        EXPECT_EQ(
+            locations,
+            (std::vector<std::string>{
+                "C:\\Program Files\\WindowsApps\\Acme.Notes_1.4.2.0_x64__a1b2c3d4e5f6g", "error"}));
+
+        std::vector<std::string> volumes;
+        try {
+            for (IterableIterator<win::IPackageVolume> it = manager.FindPackageVolumes();
+                 !(it == IterableIterator<win::IPackageVolume>()); ++it) {
+                HString path;
+                EXPECT_EQ((*it)->get_PackageStorePath(path.put()), win::S_OK);
+                volumes.push_back(Utf8(path.get()));
+            }
+            EXPECT_TRUE(windows10);
+        } catch (const zef::SystemException& e) {
+            EXPECT_FALSE(windows10);
+            EXPECT_EQ(e.Message().view(), u"IPackageManager3 unsupported");
+            EXPECT_EQ(e.Code(), static_cast<zef::ResultCode>(0x80000042u));
+        }
+        const std::vector<std::string> expectedVolumes =
+            windows10 ? std::vector<std::string>{"D:\\WindowsApps", ""}
+                      : std::vector<std::string>{};
+        EXPECT_EQ(volumes, expectedVolumes);
+
+        manager.SetPackageState(u"Acme.Notes_1.4.2.0_x64__a1b2c3d4e5f6g");
+        try {
+            manager.SetPackageState(u"Acme.Unknown_1.0.0.0_x64__a1b2c3d4e5f6g");
+            ADD_FAILURE() << "an unknown package's state was set";
+        } catch (const zef::SystemException& e) {
+            EXPECT_EQ(e.Message().view(), u"m_packageManager->SetPackageState() failed");
+            EXPECT_EQ(e.Code(), static_cast<zef::ResultCode>(0x80073CF1u));
+        }
+
+        const std::vector<std::string> expected =
+            windows10 ? std::vector<std::string>{"Trying to get IPackageManager2 interface",
+                                                 "Trying to get IPackageManager3 interface",
+                                                 "Using IPackageManager2 to enumerate packages",
+                                                 "Using IPackageManager3 to enumerate volumes"}
+                      : std::vector<std::string>{"Using IPackageManager to enumerate packages"};
+        EXPECT_EQ(TraceLines(host.tracer), expected);
+    }).join();
+
+    std::ifstream record(Env("QORVEX_PACKAGE_SERVER_RECORD"), std::ios::binary);
+    const std::string calls((std::istreambuf_iterator<char>(record)),
+                            std::istreambuf_iterator<char>());
+    EXPECT_EQ(calls,
+              "Acme.Notes_1.4.2.0_x64__a1b2c3d4e5f6g 3\n"
+              "Acme.Unknown_1.0.0.0_x64__a1b2c3d4e5f6g 3\n");
+}
+
+}  // namespace
