@@ -9,11 +9,11 @@
 // Threading: any thread, also concurrently.
 #pragma once
 
+#include "qorvex/module.h"
 #include "zef/object.h"
 
 namespace qorvex {
 
-constexpr zef::ClassId kClassAppRemediation = 0x74c151deu;
 constexpr zef::InterfaceId kIidAppRemediation = 0xd8d1855fu;
 
 class IAppRemediation : public zef::IObject {
