@@ -9,8 +9,9 @@
 #include "qorvex/app_remediation.h"
 
 #if defined(_WIN32)
-#include <shellapi.h>
 #include <windows.h>
+// shellapi.h needs windows.h first.
+#include <shellapi.h>
 #else
 #include "winsim/sim.h"
 #endif

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -366,6 +367,53 @@ TEST_F(AppRemediationTest, CacheBuildsAndLookupsFromSeveralThreads) {
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(0, wrong.load());
     EXPECT_EQ(0, m_component->IsMetroStyleAppByCache((kApps + kNotes + u"\\a.exe").c_str()));
+}
+
+TEST(PackageIndexTest, AnswersExactlyWhatTheScanOfEveryRecordAnswers) {
+    using antimalware::win8_api::PackageIndex;
+    using antimalware::win8_api::PackageRecord;
+    using antimalware::win8_api::PackageRecords;
+    using zef::system::NormalizedDirectoryPath;
+    using zef::system::NormalizedPath;
+    std::mt19937 random(20261210);
+    const std::u16string parts[] = {u"a", u"B", u"apps", u"Apps", u"x.y", u"a\\b", u"c:", u"d:"};
+    const auto folder = [&](int depth) {
+        std::u16string text = random() % 2 ? u"C:" : u"c:";
+        for (int i = 0; i < depth; ++i) text += (random() % 4 ? u"\\" : u"/") + parts[random() % 8];
+        return text;
+    };
+    for (int round = 0; round < 200; ++round) {
+        PackageRecords records;
+        const int count = static_cast<int>(random() % 40);
+        for (int i = 0; i < count; ++i) {
+            records.push_back(PackageRecord{zef::wstring_t(u"P"),
+                                            NormalizedDirectoryPath(zef::wstring_t(
+                                                folder(static_cast<int>(random() % 4)).c_str()))});
+            // Duplicates of an earlier folder.
+            if (i > 0 && random() % 5 == 0) records.push_back(records[random() % records.size()]);
+        }
+        const PackageIndex index(records);
+        for (int probe = 0; probe < 30; ++probe) {
+            std::u16string text = folder(static_cast<int>(random() % 6));
+            if (random() % 3 == 0) text += u"\\";
+            if (random() % 7 == 0) text = u"\\\\?\\" + text;
+            const NormalizedPath path{zef::wstring_t(text.c_str())};
+            std::vector<std::uint32_t> scanned;
+            for (std::uint32_t i = 0; i < records.size(); ++i) {
+                const std::u16string_view f = records[i].installedLocation.view();
+                if (path.view().substr(0, f.size()) == f) scanned.push_back(i);
+            }
+            zef::vector<std::uint32_t> found;
+            index.Find(records, path.view(), found);
+            EXPECT_EQ(scanned, std::vector<std::uint32_t>(found.begin(), found.end()))
+                << "round " << round << " path " << Utf8(std::u16string(path.view()));
+            // And the scan the module keeps for live lookups lists the same records.
+            antimalware::win8_api::NormalizedPaths paths;
+            paths.push_back(path);
+            EXPECT_EQ(found.size(),
+                      antimalware::win8_api::FindPackages(nullptr, records, paths).size());
+        }
+    }
 }
 
 }  // namespace
