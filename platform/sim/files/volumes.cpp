@@ -3,8 +3,8 @@
 // "hardLinks", winsim::LinkNames), and FindFirstFileNameW / FindNextFileNameW / FindClose over
 // them. Every drive root is a volume of its own.
 #include <algorithm>
-#include <memory>
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <unordered_map>
 
