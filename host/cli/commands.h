@@ -16,19 +16,19 @@
 #include <vector>
 
 #include "loader/module_library.h"
+#include "qorvex/app_remediation.h"
 #include "qorvex/module.h"
 #include "services/host_services.h"
 #include "zef/object.h"
 
 namespace qorvex::host {
 
-constexpr zef::InterfaceId kIidAppRemediation = 0xd8d1855fu;
-
 // Exit codes of qorvex-host.
 constexpr int kExitSuccess = 0;
 constexpr int kExitCannotRun = 1;   // the module or the machine could not be loaded
 constexpr int kExitUsage = 2;       // unknown option or command, missing argument
 constexpr int kExitStepFailed = 3;  // the module answered a step with a failure code
+constexpr int kExitAnswerNo = 4;    // some answer was 1 ("False") and none failed
 
 // Everything a command needs. The module is loaded and the host services outlive every object
 // the command creates; locator is the service locator handed to every module call.
@@ -121,5 +121,7 @@ void PrintStepsJson(std::ostream& out, const std::vector<ChainStep>& steps);
 // qorvex-host itself. Each returns an exit code.
 int RunChainCommand(CommandContext& context, const std::vector<std::string>& args);
 int RunTcgLogCommand(CommandContext& context, const std::vector<std::string>& args);
+int RunIsStoreAppCommand(CommandContext& context, const std::vector<std::string>& args);
+int RunRemediateCommand(CommandContext& context, const std::vector<std::string>& args);
 
 }  // namespace qorvex::host

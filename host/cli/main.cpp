@@ -32,6 +32,11 @@ constexpr const char* kUsage =
     "             module paths and the PCR 4 and PCR 8 compact-hash digests\n"
     "             tcg-log --log FILE [--log FILE ...] (simulated builds) reads the given files\n"
     "             as resumes 0, 1, ... of one boot on a transient simulated machine\n"
+    "  is-store-app [--cache] PATH...\n"
+    "             whether each path lies in an installed Store package (IsMetroStyleApp), or\n"
+    "             with --cache one BuildMetroStyleAppsCache and IsMetroStyleAppByCache for each\n"
+    "  remediate PATH...\n"
+    "             marks every package holding each file, under any of its names, as tampered\n"
     "\n"
     "options:\n"
     "  --json          machine-readable output (JSON on stdout)\n"
@@ -48,7 +53,7 @@ constexpr const char* kUsage =
     "  --help          this text\n"
     "\n"
     "exit codes: 0 success, 1 the module or machine could not be loaded, 2 usage error,\n"
-    "            3 a step returned a failure code\n";
+    "            3 a step returned a failure code, 4 some answer was 1 (\"False\")\n";
 
 struct Options {
     bool help = false;
@@ -104,7 +109,8 @@ std::string ParseOptions(int argc, char** argv, Options& options) {
             options.commandArgs.push_back(arg);
         }
     }
-    if (options.command != "chain" && options.command != "tcg-log") {
+    if (options.command != "chain" && options.command != "tcg-log" &&
+        options.command != "is-store-app" && options.command != "remediate") {
         return "unknown command '" + options.command + "'";
     }
     return {};
@@ -202,8 +208,11 @@ int Run(int argc, char** argv) {
 
     CommandContext context{*module,      services,  &services.locator,
                            options.json, std::cout, std::cerr};
-    int exitCode = options.command == "tcg-log" ? RunTcgLogCommand(context, options.commandArgs)
-                                                : RunChainCommand(context, options.commandArgs);
+    int exitCode =
+        options.command == "tcg-log"        ? RunTcgLogCommand(context, options.commandArgs)
+        : options.command == "is-store-app" ? RunIsStoreAppCommand(context, options.commandArgs)
+        : options.command == "remediate"    ? RunRemediateCommand(context, options.commandArgs)
+                                            : RunChainCommand(context, options.commandArgs);
     if (exitCode == kExitUsage) std::cerr << '\n' << kUsage;
 
     if (module->IsLoaded()) {

@@ -1,5 +1,6 @@
 // The Windows binding of win/files.h.
 #include "binding.h"
+#include "late_binding.h"
 
 using win::binding::Wide;
 
@@ -35,4 +36,34 @@ win::BOOL win::GetVolumePathNameW(win::LPCWSTR fileName, win::LPWSTR volumePathN
                                   win::DWORD bufferLength) {
     return ::GetVolumePathNameW(Wide(fileName), reinterpret_cast<wchar_t*>(volumePathName),
                                 bufferLength);
+}
+
+// Neither is exported by Wine's kernel32, and an import of either would keep qorvex.dll from
+// loading there.
+win::HANDLE win::FindFirstFileNameW(win::LPCWSTR fileName, win::DWORD flags,
+                                    win::DWORD* stringLength, win::PWSTR linkName) {
+    static binding::LateBound<decltype(&::FindFirstFileNameW)> first(L"kernel32.dll",
+                                                                     "FindFirstFileNameW");
+    ::DWORD nativeLength = stringLength != nullptr ? *stringLength : 0;
+    const ::HANDLE handle = first.Call(
+        INVALID_HANDLE_VALUE, Wide(fileName), static_cast<::DWORD>(flags),
+        stringLength != nullptr ? &nativeLength : nullptr, reinterpret_cast<wchar_t*>(linkName));
+    if (stringLength != nullptr) *stringLength = nativeLength;
+    return handle;
+}
+
+win::BOOL win::FindNextFileNameW(win::HANDLE findStream, win::DWORD* stringLength,
+                                 win::PWSTR linkName) {
+    static binding::LateBound<decltype(&::FindNextFileNameW)> next(L"kernel32.dll",
+                                                                   "FindNextFileNameW");
+    ::DWORD nativeLength = stringLength != nullptr ? *stringLength : 0;
+    const ::BOOL ok =
+        next.Call(FALSE, findStream, stringLength != nullptr ? &nativeLength : nullptr,
+                  reinterpret_cast<wchar_t*>(linkName));
+    if (stringLength != nullptr) *stringLength = nativeLength;
+    return ok;
+}
+
+win::BOOL win::FindClose(win::HANDLE findFile) {
+    return ::FindClose(findFile);
 }

@@ -28,3 +28,30 @@ win::BOOL win::DisableThreadLibraryCalls(win::HMODULE module) {
 win::BOOL win::CloseHandle(win::HANDLE handle) {
     return ::CloseHandle(handle);
 }
+
+static_assert(sizeof(::CRITICAL_SECTION) == sizeof(win::CRITICAL_SECTION));
+static_assert(alignof(::CRITICAL_SECTION) == alignof(win::CRITICAL_SECTION));
+
+namespace {
+
+::CRITICAL_SECTION* Native(win::CRITICAL_SECTION* section) {
+    return reinterpret_cast<::CRITICAL_SECTION*>(section);
+}
+
+}  // namespace
+
+void win::InitializeCriticalSection(win::CRITICAL_SECTION* section) {
+    ::InitializeCriticalSection(Native(section));
+}
+
+void win::EnterCriticalSection(win::CRITICAL_SECTION* section) {
+    ::EnterCriticalSection(Native(section));
+}
+
+void win::LeaveCriticalSection(win::CRITICAL_SECTION* section) {
+    ::LeaveCriticalSection(Native(section));
+}
+
+void win::DeleteCriticalSection(win::CRITICAL_SECTION* section) {
+    ::DeleteCriticalSection(Native(section));
+}

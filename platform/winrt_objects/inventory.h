@@ -48,6 +48,7 @@ struct VolumeEntry {
 struct SetPackageStateCall {
     std::u16string fullName;
     win::PackageState state;
+    win::HRESULT hresult = 0;  // what the package manager answered
     bool operator==(const SetPackageStateCall&) const = default;
 };
 

@@ -685,6 +685,27 @@ const FaultRow kFaultRows[] = {
          EXPECT_EQ(error, win::GetLastError());
          EXPECT_EQ(u'Q', volume[0]);
      }},
+    {"FindFirstFileNameW", win::ERROR_ACCESS_DENIED,
+     [](std::uint32_t error) {
+         char16_t name[8] = {u'Q'};
+         win::DWORD length = 8;
+         EXPECT_EQ(win::INVALID_HANDLE_VALUE, win::FindFirstFileNameW(kLogPath, 0, &length, name));
+         EXPECT_EQ(error, win::GetLastError());
+         EXPECT_EQ(u'Q', name[0]);
+     }},
+    {"FindNextFileNameW", win::ERROR_ACCESS_DENIED,
+     [](std::uint32_t error) {
+         win::DWORD length = 8;
+         char16_t name[8] = {u'Q'};
+         EXPECT_EQ(win::FALSE, win::FindNextFileNameW(win::INVALID_HANDLE_VALUE, &length, name));
+         EXPECT_EQ(error, win::GetLastError());
+         EXPECT_EQ(u'Q', name[0]);
+     }},
+    {"FindClose", win::ERROR_INVALID_HANDLE,
+     [](std::uint32_t error) {
+         EXPECT_EQ(win::FALSE, win::FindClose(win::INVALID_HANDLE_VALUE));
+         EXPECT_EQ(error, win::GetLastError());
+     }},
     {"GetModuleHandleW", win::ERROR_MOD_NOT_FOUND,
      [](std::uint32_t error) {
          EXPECT_EQ(nullptr, win::GetModuleHandleW(u"kernel32.dll"));

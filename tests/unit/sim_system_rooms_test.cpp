@@ -16,6 +16,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -387,6 +388,162 @@ TEST_F(SimSystemMachineTest, BadMembersArePointedAt) {
         EXPECT_THAT(error, HasSubstr("machine.json:1:")) << c.json;
         EXPECT_EQ(winsim::OsVersion{}, winsim::GetOs()) << c.json;
     }
+}
+
+// Every name FindFirstFileNameW / FindNextFileNameW report for a file, through a buffer of
+// `size` characters that grows to what a short one is told it needs.
+std::vector<std::u16string> FileNames(const std::u16string& path, win::DWORD size = 260) {
+    std::vector<std::u16string> names;
+    std::u16string buffer(size, u'#');
+    win::DWORD length = size;
+    win::HANDLE find = win::FindFirstFileNameW(path.c_str(), 0, &length, buffer.data());
+    if (find == win::INVALID_HANDLE_VALUE && win::GetLastError() == win::ERROR_MORE_DATA) {
+        buffer.resize(length);
+        find = win::FindFirstFileNameW(path.c_str(), 0, &length, buffer.data());
+    }
+    if (find == win::INVALID_HANDLE_VALUE) return {u"<failed>"};
+    names.emplace_back(buffer.c_str());
+    for (;;) {
+        length = static_cast<win::DWORD>(buffer.size());
+        if (!win::FindNextFileNameW(find, &length, buffer.data())) {
+            if (win::GetLastError() != win::ERROR_MORE_DATA) break;
+            buffer.resize(length);
+            continue;
+        }
+        names.emplace_back(buffer.c_str());
+    }
+    EXPECT_EQ(win::ERROR_HANDLE_EOF, win::GetLastError()) << "after the last name";
+    EXPECT_TRUE(win::FindClose(find));
+    return names;
+}
+
+TEST_F(SimSystemRoomsTest, VolumesMountedInFoldersAnswerForWhatTheyHold) {
+    winsim::MountVolume(u"D:\\Mnt\\Vol");
+    winsim::MountVolume(u"D:\\Mnt\\Vol\\Inner");
+    struct Case {
+        std::u16string path;
+        std::u16string volume;
+    };
+    const Case cases[] = {
+        {u"D:\\Mnt\\Vol\\a\\b.txt", u"D:\\Mnt\\Vol\\"},
+        {u"d:\\mnt\\vol", u"D:\\Mnt\\Vol\\"},
+        {u"D:\\Mnt\\Vol\\Inner\\x", u"D:\\Mnt\\Vol\\Inner\\"},
+        {u"D:\\Mnt\\Volume\\x", u"D:\\"},
+        {u"D:\\Mnt\\x", u"D:\\"},
+        {u"\\\\?\\D:\\Mnt\\Vol\\x", u"\\\\?\\D:\\Mnt\\Vol\\"},
+    };
+    for (const Case& c : cases) {
+        char16_t volume[32] = {u'#'};
+        ASSERT_TRUE(win::GetVolumePathNameW(c.path.c_str(), volume, 32));
+        EXPECT_EQ(c.volume, std::u16string(volume));
+    }
+    // The mount folder and its terminator need their room.
+    char16_t volume[12] = {u'#'};
+    EXPECT_TRUE(win::GetVolumePathNameW(u"D:\\Mnt\\Vol\\x", volume, 12));
+    EXPECT_FALSE(win::GetVolumePathNameW(u"D:\\Mnt\\Vol\\x", volume, 11));
+    EXPECT_EQ(win::ERROR_FILENAME_EXCED_RANGE, win::GetLastError());
+}
+
+TEST_F(SimSystemRoomsTest, HardLinksAreReportedVolumeRelativeInTheirOrder) {
+    winsim::MountVolume(u"D:\\Mnt\\Vol");
+    winsim::PutFile(u"C:\\Data\\One.txt", {'1'});
+    winsim::LinkNames({u"C:\\Users\\ann\\a.exe", u"C:\\Apps\\Pkg\\A.exe", u"c:\\x\\y\\z.exe"});
+    winsim::LinkNames({u"D:\\Mnt\\Vol\\f.txt", u"D:\\Mnt\\Vol\\Sub\\g.txt"});
+    struct Case {
+        std::u16string path;
+        std::vector<std::u16string> names;
+    };
+    const Case cases[] = {
+        {u"C:\\Data\\One.txt", {u"\\Data\\One.txt"}},
+        {u"\\\\?\\C:\\Data\\One.txt", {u"\\Data\\One.txt"}},
+        {u"C:\\Apps\\Pkg\\A.exe",
+         {u"\\Users\\ann\\a.exe", u"\\Apps\\Pkg\\A.exe", u"\\x\\y\\z.exe"}},
+        {u"D:\\Mnt\\Vol\\Sub\\g.txt", {u"\\f.txt", u"\\Sub\\g.txt"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.names, FileNames(c.path));
+        EXPECT_EQ(c.names, FileNames(c.path, 4)) << "through a short buffer";
+    }
+    // Every name shows the one file.
+    EXPECT_TRUE(winsim::FileExists(u"C:\\x\\y\\z.exe"));
+    // A short buffer is told the need, terminator included, and keeps its place in the names.
+    char16_t name[32] = {u'#'};
+    win::DWORD length = 3;
+    EXPECT_EQ(win::INVALID_HANDLE_VALUE,
+              win::FindFirstFileNameW(u"C:\\Data\\One.txt", 0, &length, name));
+    EXPECT_EQ(win::ERROR_MORE_DATA, win::GetLastError());
+    EXPECT_EQ(14u, length);
+    EXPECT_EQ(u'#', name[0]);
+    length = 32;
+    const win::HANDLE find = win::FindFirstFileNameW(u"C:\\Apps\\Pkg\\A.exe", 0, &length, name);
+    ASSERT_NE(win::INVALID_HANDLE_VALUE, find);
+    length = 4;
+    EXPECT_FALSE(win::FindNextFileNameW(find, &length, name));
+    EXPECT_EQ(win::ERROR_MORE_DATA, win::GetLastError());
+    EXPECT_EQ(16u, length);
+    EXPECT_TRUE(win::FindNextFileNameW(find, &length, name));
+    EXPECT_EQ(std::u16string(u"\\Apps\\Pkg\\A.exe"), name);
+    EXPECT_TRUE(win::FindClose(find));
+    EXPECT_FALSE(win::FindClose(find));
+    EXPECT_EQ(win::ERROR_INVALID_HANDLE, win::GetLastError());
+    EXPECT_EQ(0u, winsim::OpenHandleCount());
+
+    struct Missing {
+        std::u16string path;
+        win::DWORD error;
+    };
+    const Missing missing[] = {
+        {u"C:\\Data\\None.txt", win::ERROR_FILE_NOT_FOUND},
+        {u"C:\\NoFolder\\None.txt", win::ERROR_PATH_NOT_FOUND},
+        {u"relative.txt", win::ERROR_PATH_NOT_FOUND},
+    };
+    for (const Missing& m : missing) {
+        length = 32;
+        EXPECT_EQ(win::INVALID_HANDLE_VALUE,
+                  win::FindFirstFileNameW(m.path.c_str(), 0, &length, name));
+        EXPECT_EQ(m.error, win::GetLastError());
+    }
+}
+
+TEST_F(SimSystemRoomsTest, HardLinksThatCannotExistAreRefused) {
+    winsim::MountVolume(u"C:\\Mnt");
+    const std::vector<std::u16string> cases[] = {
+        {},
+        {u"C:\\a.txt", u"D:\\a.txt"},
+        {u"C:\\a.txt", u"C:\\Mnt\\a.txt"},
+        {u"C:\\a.txt", u"relative.txt"},
+    };
+    for (const auto& names : cases) EXPECT_THROW(winsim::LinkNames(names), std::invalid_argument);
+    winsim::LinkNames({u"C:\\b.txt", u"C:\\c.txt"});
+    EXPECT_THROW(winsim::LinkNames({u"C:\\c.txt", u"C:\\d.txt"}), std::invalid_argument);
+}
+
+TEST_F(SimSystemMachineTest, VolumesAndHardLinksFromTheMachineDirectory) {
+    std::filesystem::create_directories(m_dir / "C" / "Users" / "ann");
+    std::ofstream(m_dir / "C" / "Users" / "ann" / "notes.exe") << "MZ";
+    ASSERT_EQ("", Load(R"({
+  "volumes": ["D:\\Mnt\\Vol"],
+  "hardLinks": [["C:\\Users\\ann\\notes.exe", "C:\\Apps\\Notes\\notes.exe"],
+                ["D:\\Mnt\\Vol\\new.txt", "D:\\Mnt\\Vol\\b\\new.txt"]]
+})"));
+    EXPECT_EQ(
+        (std::vector<std::u16string>{u"\\Users\\ann\\notes.exe", u"\\Apps\\Notes\\notes.exe"}),
+        FileNames(u"C:\\Apps\\Notes\\notes.exe"));
+    EXPECT_EQ((std::vector<std::u16string>{u"\\new.txt", u"\\b\\new.txt"}),
+              FileNames(u"D:\\Mnt\\Vol\\new.txt"));
+    // The drive folder's contents show under every name.
+    const win::HANDLE file =
+        win::CreateFileW(u"C:\\Apps\\Notes\\notes.exe", win::GENERIC_READ, win::FILE_SHARE_READ,
+                         nullptr, win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(win::INVALID_HANDLE_VALUE, file);
+    EXPECT_EQ(2u, win::GetFileSize(file, nullptr));
+    win::CloseHandle(file);
+
+    const std::string error = Load(R"({"hardLinks": [["C:\\a.txt", "D:\\b.txt"]]})");
+    EXPECT_THAT(error, HasSubstr("machine.json:1:"));
+    EXPECT_THAT(error, HasSubstr("cannot cross volumes: C:\\a.txt and D:\\b.txt"));
+    EXPECT_THAT(Load(R"({"volumes": [1]})"), HasSubstr("a volume mount folder"));
+    EXPECT_THAT(Load(R"({"hardLinks": [[]]})"), HasSubstr("at least one name"));
 }
 
 }  // namespace

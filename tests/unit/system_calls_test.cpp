@@ -138,6 +138,44 @@ TEST(SystemCallsTest, VolumePathOfAnythingOnTheSystemDriveIsItsRoot) {
     EXPECT_EQ(win::ERROR_INVALID_PARAMETER, win::GetLastError());
 }
 
+TEST(SystemCallsTest, FileNamesOfAMissingFileOrCallsTheSystemLacks) {
+    // Windows answers for the missing name; systems without the name enumeration (Wine) answer
+    // ERROR_CALL_NOT_IMPLEMENTED for every call.
+    const std::u16string missing = WindowsFolder() + u"\\qorvex-missing.txt";
+    char16_t name[64] = {u'#'};
+    win::DWORD length = 64;
+    win::SetLastError(0);
+    EXPECT_EQ(win::INVALID_HANDLE_VALUE,
+              win::FindFirstFileNameW(missing.c_str(), 0, &length, name));
+    const win::DWORD error = win::GetLastError();
+    EXPECT_TRUE(error == win::ERROR_FILE_NOT_FOUND || error == win::ERROR_CALL_NOT_IMPLEMENTED)
+        << error;
+    length = 64;
+    EXPECT_FALSE(win::FindNextFileNameW(win::INVALID_HANDLE_VALUE, &length, name));
+    EXPECT_NE(0u, win::GetLastError());
+}
+
+TEST(SystemCallsTest, CriticalSectionIsReentrantAndExcludesOtherThreads) {
+    win::CRITICAL_SECTION section;
+    win::InitializeCriticalSection(&section);
+    int counter = 0;
+    win::EnterCriticalSection(&section);
+    win::EnterCriticalSection(&section);
+    std::thread other([&] {
+        for (int i = 0; i < 1000; ++i) {
+            win::EnterCriticalSection(&section);
+            ++counter;
+            win::LeaveCriticalSection(&section);
+        }
+    });
+    for (int i = 0; i < 1000; ++i) ++counter;  // the other thread waits until both leaves
+    win::LeaveCriticalSection(&section);
+    win::LeaveCriticalSection(&section);
+    other.join();
+    EXPECT_EQ(2000, counter);
+    win::DeleteCriticalSection(&section);
+}
+
 TEST(SystemCallsTest, ExpandEnvironmentStringsReplacesDefinedReferencesOnly) {
     const std::u16string root = Expand(u"%SystemRoot%");
     // SystemRoot is the Windows folder (the letters' case may differ).

@@ -84,9 +84,18 @@ struct cotaskmem_string {
     static void Close(pointer p) noexcept { win::CoTaskMemFree(p); }
 };
 
+// A find handle from FindFirstFileNameW (closed with FindClose): INVALID_HANDLE_VALUE when none.
+struct find_handle {
+    using pointer = win::HANDLE;
+    static pointer Invalid() noexcept { return win::INVALID_HANDLE_VALUE; }
+    static bool IsValid(pointer h) noexcept { return h != win::INVALID_HANDLE_VALUE; }
+    static void Close(pointer h) noexcept { win::FindClose(h); }
+};
+
 }  // namespace resource_traits
 
 using unique_file_handle = unique_resource<resource_traits::file_handle>;
+using unique_find_handle = unique_resource<resource_traits::find_handle>;
 using unique_token_handle = unique_resource<resource_traits::token_handle>;
 using unique_cotaskmem_string = unique_resource<resource_traits::cotaskmem_string>;
 

@@ -22,6 +22,16 @@ std::atomic<const VersionAnswer*> g_versionAnswer{nullptr};
 std::atomic<const OsInfoRecord*> g_osInfo{nullptr};
 std::atomic<win::GetSystemInfoFunction> g_nativeSystemInfo{nullptr};
 
+// The records live until the module is unloaded; a host that loads and unloads the module
+// repeatedly would otherwise lose them on every unload. No thread runs module code by then
+// (zefCanUnloadModule answered 0).
+struct ReleaseAtUnload {
+    ~ReleaseAtUnload() {
+        delete g_osInfo.exchange(nullptr);
+        delete g_versionAnswer.exchange(nullptr);
+    }
+} g_releaseAtUnload;
+
 // Publishes a fresh answer unless another thread was first; returns the one that stays.
 template <class T>
 const T* Publish(std::atomic<const T*>& slot, const T* fresh) noexcept {

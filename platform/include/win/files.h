@@ -31,4 +31,17 @@ QORVEX_WIN_API DWORD GetFileAttributesW(LPCWSTR name);
 // cannot hold the root and its terminator fails with ERROR_FILENAME_EXCED_RANGE.
 QORVEX_WIN_API BOOL GetVolumePathNameW(LPCWSTR fileName, LPWSTR volumePathName, DWORD bufferLength);
 
+constexpr DWORD ERROR_HANDLE_EOF = 38;
+constexpr DWORD ERROR_BUFFER_OVERFLOW = 111;
+constexpr DWORD ERROR_OUTOFMEMORY = 14;
+
+// The names of one file (its hard links), each volume-relative with a leading backslash
+// (\Dir\File.txt). A buffer too short fails with ERROR_MORE_DATA and *stringLength set
+// to the characters needed, terminator included; the end of the names is ERROR_HANDLE_EOF.
+// Windows before Vista, and Wine, lack both: their calls fail with ERROR_CALL_NOT_IMPLEMENTED.
+QORVEX_WIN_API HANDLE FindFirstFileNameW(LPCWSTR fileName, DWORD flags, DWORD* stringLength,
+                                         PWSTR linkName);
+QORVEX_WIN_API BOOL FindNextFileNameW(HANDLE findStream, DWORD* stringLength, PWSTR linkName);
+QORVEX_WIN_API BOOL FindClose(HANDLE findFile);
+
 }  // namespace win

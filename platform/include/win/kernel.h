@@ -24,6 +24,22 @@ QORVEX_WIN_API BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 // Library entry.
 QORVEX_WIN_API BOOL DisableThreadLibraryCalls(HMODULE module);
 
+// A critical section: the layout of Windows' own (x64 and x86), so the binding passes it as
+// is. Initialize cannot fail on Vista and later; a thread may enter it again while it owns it.
+struct CRITICAL_SECTION {
+    void* DebugInfo;
+    LONG LockCount;
+    LONG RecursionCount;
+    HANDLE OwningThread;
+    HANDLE LockSemaphore;
+    std::uintptr_t SpinCount;
+};
+
+QORVEX_WIN_API void InitializeCriticalSection(CRITICAL_SECTION* section);
+QORVEX_WIN_API void EnterCriticalSection(CRITICAL_SECTION* section);
+QORVEX_WIN_API void LeaveCriticalSection(CRITICAL_SECTION* section);
+QORVEX_WIN_API void DeleteCriticalSection(CRITICAL_SECTION* section);
+
 // Closes a kernel object's handle (a file today; tokens and processes share the same table).
 QORVEX_WIN_API BOOL CloseHandle(HANDLE handle);
 

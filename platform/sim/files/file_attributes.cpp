@@ -1,7 +1,7 @@
 // GetFileAttributesW and GetVolumePathNameW for the files room, and the reparse points
 // (junctions, mount points, symbolic links) the machine carries: which folders and files have
 // FILE_ATTRIBUTE_REPARSE_POINT, from winsim::SetReparsePoint and machine.json's "reparsePoints".
-// Every volume of the simulated machine is a drive root; reparse points mount no volume.
+// Volumes mounted in folders are volumes.cpp's; reparse points alone mount no volume.
 #include <algorithm>
 #include <set>
 #include <stdexcept>
@@ -128,7 +128,7 @@ win::BOOL win::GetVolumePathNameW(win::LPCWSTR fileName, win::LPWSTR volumePathN
             const std::u16string drive = canonical->substr(0, 3);
             if (!winsim::files::DirectoryExists(drive))
                 return Fail(win::ERROR_FILE_NOT_FOUND, win::FALSE);
-            root += drive;
+            root += winsim::files::VolumeRootOf(*canonical);
             if (root.size() + 1 > bufferLength)
                 return Fail(win::ERROR_FILENAME_EXCED_RANGE, win::FALSE);
             std::copy(root.begin(), root.end(), volumePathName);

@@ -171,6 +171,22 @@ bool DirectoryExists(std::u16string_view path) {
     return canonical && State().directories.count(Fold(*canonical)) != 0;
 }
 
+void AddFileName(std::u16string_view existing, std::u16string_view name) {
+    auto from = CanonicalPath(existing);
+    auto to = CanonicalPath(name);
+    if (!to || to->size() <= 3)
+        throw std::invalid_argument("winsim: not an absolute file path: " + utf::ToUtf8(name));
+    auto& files = State().files;
+    auto file = from ? files.find(Fold(*from)) : files.end();
+    if (file == files.end())
+        throw std::invalid_argument("winsim: no file to link: " + utf::ToUtf8(existing));
+    const std::u16string key = Fold(*to);
+    if (files.count(key) != 0 || State().directories.count(key) != 0)
+        throw std::invalid_argument("winsim: the name is taken: " + utf::ToUtf8(name));
+    if (auto parent = ParentPath(*to)) AddDirectoryTree(*parent);
+    files.emplace(key, FileEntry{*to, file->second.file});
+}
+
 }  // namespace winsim::files
 
 namespace win {

@@ -17,5 +17,14 @@ QORVEX_SIM_SHARED void PutDirectory(std::u16string_view path);
 QORVEX_SIM_SHARED bool RemoveFile(std::u16string_view path);
 QORVEX_SIM_SHARED bool FileExists(std::u16string_view path);
 QORVEX_SIM_SHARED bool DirectoryExists(std::u16string_view path);
+// Gives the file at `existing` the further name `name` (a hard link): both show one file.
+// Throws std::invalid_argument when `existing` is no file or `name` already names something.
+QORVEX_SIM_SHARED void AddFileName(std::u16string_view existing, std::u16string_view name);
+
+// Lock held (volumes.cpp). The volume path of a canonical path: the innermost mounted folder or
+// the drive root holding it, with its trailing backslash ("D:\Mnt\Vol\", "C:\").
+QORVEX_SIM_SHARED std::u16string VolumeRootOf(std::u16string_view canonical);
+QORVEX_SIM_SHARED void MountVolume(std::u16string_view folder);
+QORVEX_SIM_SHARED void LinkNames(const std::vector<std::u16string>& names);
 
 }  // namespace winsim::files

@@ -39,4 +39,14 @@ bool DirectoryExists(std::u16string_view path) {
     return files::DirectoryExists(path);
 }
 
+void MountVolume(std::u16string_view folder) {
+    Lock lock(MachineLock());
+    files::MountVolume(folder);
+}
+
+void LinkNames(const std::vector<std::u16string>& names) {
+    Lock lock(MachineLock());
+    files::LinkNames(names);
+}
+
 }  // namespace winsim

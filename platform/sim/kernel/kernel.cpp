@@ -3,6 +3,7 @@
 #include "kernel/kernel.h"
 
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <unordered_map>
 
@@ -52,6 +53,28 @@ QORVEX_SIM_CALL(HeapAlloc, Channel::NullOnly, nullptr, Journaling::WithHeap);
 QORVEX_SIM_CALL(HeapFree, Channel::LastError, FALSE, Journaling::WithHeap);
 QORVEX_SIM_CALL(DisableThreadLibraryCalls, Channel::LastError, FALSE);
 QORVEX_SIM_CALL(CloseHandle, Channel::LastError, FALSE);
+// Critical sections never take the machine lock: a thread waiting for one while holding it
+// would stop the whole machine. Windows reports no failure from any of them.
+QORVEX_SIM_CALL(InitializeCriticalSection, Channel::None, 0, Journaling::Never,
+                winsim::core::Locking::ForFaultsOnly);
+QORVEX_SIM_CALL(EnterCriticalSection, Channel::None, 0, Journaling::Never,
+                winsim::core::Locking::ForFaultsOnly);
+QORVEX_SIM_CALL(LeaveCriticalSection, Channel::None, 0, Journaling::Never,
+                winsim::core::Locking::ForFaultsOnly);
+QORVEX_SIM_CALL(DeleteCriticalSection, Channel::None, 0, Journaling::Never,
+                winsim::core::Locking::ForFaultsOnly);
+
+namespace {
+
+// The sections the calling thread owns, counting re-entries: what a test checks to see a lock
+// left on every exit.
+thread_local std::size_t t_ownedSections = 0;
+
+std::recursive_mutex* MutexOf(win::CRITICAL_SECTION* section) {
+    return static_cast<std::recursive_mutex*>(section->DebugInfo);
+}
+
+}  // namespace
 
 namespace winsim::kernel {
 
@@ -69,8 +92,16 @@ KernelObject* FindHandle(win::HANDLE handle) {
     return it == state.handles.end() ? nullptr : it->second.get();
 }
 
+bool RemoveHandle(win::HANDLE handle) {
+    return State().handles.erase(reinterpret_cast<std::uintptr_t>(handle)) != 0;
+}
+
 std::size_t HandleCount() {
     return State().handles.size();
+}
+
+std::size_t OwnedCriticalSections() {
+    return t_ownedSections;
 }
 
 HeapCounters GetHeapCounters() {
@@ -183,6 +214,44 @@ BOOL CloseHandle(HANDLE handle) {
             if (State().handles.erase(reinterpret_cast<std::uintptr_t>(handle)) == 0)
                 return Fail(ERROR_INVALID_HANDLE, FALSE);
             return TRUE;
+        });
+}
+
+void InitializeCriticalSection(CRITICAL_SECTION* section) {
+    Simulate<&InitializeCriticalSection>(
+        {section}, [&] { return Pointer(section); },
+        [&] {
+            *section = CRITICAL_SECTION{};
+            section->DebugInfo = new std::recursive_mutex;
+        });
+}
+
+void EnterCriticalSection(CRITICAL_SECTION* section) {
+    Simulate<&EnterCriticalSection>(
+        {section}, [&] { return Pointer(section); },
+        [&] {
+            MutexOf(section)->lock();
+            ++section->RecursionCount;
+            ++t_ownedSections;
+        });
+}
+
+void LeaveCriticalSection(CRITICAL_SECTION* section) {
+    Simulate<&LeaveCriticalSection>(
+        {section}, [&] { return Pointer(section); },
+        [&] {
+            --section->RecursionCount;
+            --t_ownedSections;
+            MutexOf(section)->unlock();
+        });
+}
+
+void DeleteCriticalSection(CRITICAL_SECTION* section) {
+    Simulate<&DeleteCriticalSection>(
+        {section}, [&] { return Pointer(section); },
+        [&] {
+            delete MutexOf(section);
+            section->DebugInfo = nullptr;
         });
 }
 

@@ -24,8 +24,12 @@ template <class T>
 T* FindHandleOf(win::HANDLE handle) {
     return dynamic_cast<T*>(FindHandle(handle));
 }
+// Lock held. Drops a handle (what CloseHandle and FindClose do); false when it was not open.
+QORVEX_SIM_SHARED bool RemoveHandle(win::HANDLE handle);
 // Lock held.
 QORVEX_SIM_SHARED std::size_t HandleCount();
+// Lock-free: the critical sections the calling thread has entered and not left.
+QORVEX_SIM_SHARED std::size_t OwnedCriticalSections();
 
 // ---- The process heap -----------------------------------------------------------------------
 

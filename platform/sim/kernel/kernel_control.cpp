@@ -42,4 +42,8 @@ std::size_t OpenHandleCount() {
     return kernel::HandleCount();
 }
 
+std::size_t OwnedCriticalSections() {
+    return kernel::OwnedCriticalSections();
+}
+
 }  // namespace winsim

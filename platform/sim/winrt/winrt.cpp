@@ -115,14 +115,15 @@ public:
     win::HRESULT SetPackageState(std::u16string_view fullName, win::PackageState state) override {
         Lock lock(MachineLock());
         Room& room = State();
-        room.calls.push_back({std::u16string(fullName), state});
+        win::HRESULT answer = win::HRESULT_INSTALL_PACKAGE_NOT_FOUND;
         for (auto& package : room.packages) {
             if (package.fullName != fullName) continue;
-            if (package.setPackageStateFails != 0) return package.setPackageStateFails;
-            package.state = state;
-            return win::S_OK;
+            answer = package.setPackageStateFails;
+            if (answer == 0) package.state = state;
+            break;
         }
-        return win::HRESULT_INSTALL_PACKAGE_NOT_FOUND;
+        room.calls.push_back({std::u16string(fullName), state, answer});
+        return answer;
     }
 };
 

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -24,5 +25,17 @@ bool FileExists(std::u16string_view path);
 bool DirectoryExists(std::u16string_view path);
 // Number of handles (CreateFileW's and every other call's) not closed yet.
 std::size_t OpenHandleCount();
+// Critical sections the calling thread has entered and not yet left.
+std::size_t OwnedCriticalSections();
+
+// Makes a folder the mount point of a further volume (every drive root already is one):
+// GetVolumePathNameW answers it, with a trailing backslash, for every path inside it. The folder
+// comes into being. Throws std::invalid_argument for a path that is not absolute.
+void MountVolume(std::u16string_view folder);
+// Gives one file all of `names`, in the order FindFirstFileNameW / FindNextFileNameW report
+// them. The file keeps its contents under the first name (created empty when missing); every
+// further name shows the same file. Throws std::invalid_argument for fewer than one name, a
+// path that is not absolute, a name already linked, or names on different volumes.
+void LinkNames(const std::vector<std::u16string>& names);
 
 }  // namespace winsim
