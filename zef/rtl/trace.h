@@ -13,6 +13,8 @@
 //         writer << "found " << count << " packages";
 //     }
 //
+// TraceLine below is that whole site in one call.
+//
 // Threading: a record and its writer belong to one thread from open to close.
 #pragma once
 
@@ -151,6 +153,20 @@ private:
     std::int32_t m_width = 0;
     char m_fill = ' ';
 };
+
+// The whole trace site in one call: a record at `level` that begins with the short name of
+// `function` (no prefix when it is null), the rest appended by `write(TraceWriter&)`. Nothing
+// happens when the tracer is null or the host grants no buffer.
+template <class Write>
+void TraceLine(ITracer* tracer, std::uint32_t level, const char* function, Write&& write) noexcept {
+    if (tracer == nullptr) return;
+    TraceRecord record;
+    OpenTraceRecord(record, tracer, level);
+    if (record.buffer == nullptr) return;
+    TraceWriter writer(record);
+    if (function != nullptr) writer.WriteFunctionPrefix(function);
+    write(writer);
+}
 
 // The short form of a compiler-spelled qualified function name: its last two components,
 // stopping at the parameter list, ignoring separators inside template arguments.
