@@ -35,18 +35,7 @@ protected:
     }
 
     IAppRemediation* Create() {
-        zef::IObjectFactoryProvider* registry = Registry();
-        if (registry == nullptr) return nullptr;
-        void* factory = nullptr;
-        EXPECT_EQ(registry->GetObjectFactory(&host.locator, kClassAppRemediation, &factory), 0);
-        registry->Release();
-        if (factory == nullptr) return nullptr;
-        void* component = nullptr;
-        EXPECT_EQ(static_cast<zef::IObjectFactory*>(factory)->CreateInstance(
-                      &host.locator, kIidAppRemediation, &component),
-                  0);
-        static_cast<zef::IObjectFactory*>(factory)->Release();
-        return static_cast<IAppRemediation*>(component);
+        return CreateComponent<IAppRemediation>(kClassAppRemediation, kIidAppRemediation);
     }
 
     winsim::ScopedMachine machine;

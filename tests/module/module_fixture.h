@@ -62,6 +62,24 @@ protected:
         return static_cast<zef::IObjectFactoryProvider*>(out);
     }
 
+    // A component through export, registry and factory, each released again; null (and a
+    // failure) when a step fails.
+    template <class Interface>
+    Interface* CreateComponent(zef::ClassId classId, zef::InterfaceId iid) {
+        zef::IObjectFactoryProvider* registry = Registry();
+        if (registry == nullptr) return nullptr;
+        void* factory = nullptr;
+        EXPECT_EQ(registry->GetObjectFactory(&host.locator, classId, &factory), zef::rc::kOk);
+        registry->Release();
+        if (factory == nullptr) return nullptr;
+        void* component = nullptr;
+        EXPECT_EQ(static_cast<zef::IObjectFactory*>(factory)->CreateInstance(&host.locator, iid,
+                                                                             &component),
+                  zef::rc::kOk);
+        static_cast<zef::IObjectFactory*>(factory)->Release();
+        return static_cast<Interface*>(component);
+    }
+
     host::HostServicesBundle host;
 
 private:

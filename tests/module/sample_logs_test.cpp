@@ -24,7 +24,7 @@
 #include "zef/vector.h"
 
 #if defined(_WIN32)
-#include <windows.h>
+#include "windows/current_boot.h"
 #else
 #include "winsim/sim.h"
 #endif
@@ -104,57 +104,11 @@ std::string Narrow(const zef::wstring_t& path) {
     return text;
 }
 
+#if defined(_WIN32)
+using CurrentBoot = qorvex::test::WindowsCurrentBoot;
+#else
 constexpr std::uint32_t kBootCount = 1;
 
-#if defined(_WIN32)
-// The log as the only archived log of boot 1 on this machine (the counters in HKLM, the file in
-// the Windows folder); the values and the file are removed again at the end.
-class CurrentBoot {
-public:
-    explicit CurrentBoot(const std::vector<std::uint8_t>& log) {
-        SetCounter(L"System\\CurrentControlSet\\services\\TPM", L"OsBootCount", kBootCount);
-        SetCounter(L"System\\CurrentControlSet\\Control\\IntegrityServices", L"OsResumeCount", 0);
-        wchar_t windows[MAX_PATH] = {};
-        EXPECT_NE(GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
-        std::wstring folder = std::wstring(windows) + L"\\Logs";
-        CreateDirectoryW(folder.c_str(), nullptr);
-        folder += L"\\MeasuredBoot";
-        CreateDirectoryW(folder.c_str(), nullptr);
-        m_file = folder + L"\\0000000001-0000000000.log";
-        HANDLE file = CreateFileW(m_file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        EXPECT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
-        DWORD written = 0;
-        EXPECT_TRUE(WriteFile(file, log.data(), static_cast<DWORD>(log.size()), &written, nullptr));
-        EXPECT_EQ(written, log.size());
-        CloseHandle(file);
-    }
-    CurrentBoot(const CurrentBoot&) = delete;
-    CurrentBoot& operator=(const CurrentBoot&) = delete;
-    ~CurrentBoot() {
-        DeleteFileW(m_file.c_str());
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\services\\TPM",
-                           L"OsBootCount");
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE,
-                           L"System\\CurrentControlSet\\Control\\IntegrityServices",
-                           L"OsResumeCount");
-    }
-
-private:
-    static void SetCounter(const wchar_t* subKey, const wchar_t* name, DWORD value) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                  &key, nullptr),
-                  ERROR_SUCCESS);
-        EXPECT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                                 sizeof value),
-                  ERROR_SUCCESS);
-        RegCloseKey(key);
-    }
-
-    std::wstring m_file;
-};
-#else
 // The log as the only archived log of boot 1 on a fresh simulated machine.
 class CurrentBoot {
 public:
@@ -176,21 +130,11 @@ protected:
     // GetRawTcgLog through export, registry, factory and component; every intermediate object
     // is released again.
     IRawTcgLog* ReadCurrentBoot() {
-        zef::IObjectFactoryProvider* registry = Registry();
-        if (registry == nullptr) return nullptr;
-        void* factory = nullptr;
-        EXPECT_EQ(registry->GetObjectFactory(&host.locator, kClassTcgLogProvider, &factory), 0);
-        registry->Release();
-        if (factory == nullptr) return nullptr;
-        void* provider = nullptr;
-        EXPECT_EQ(static_cast<zef::IObjectFactory*>(factory)->CreateInstance(
-                      &host.locator, kIidTcgLogProvider, &provider),
-                  0);
-        static_cast<zef::IObjectFactory*>(factory)->Release();
+        auto* provider = CreateComponent<ITcgLogProvider>(kClassTcgLogProvider, kIidTcgLogProvider);
         if (provider == nullptr) return nullptr;
         IRawTcgLog* log = nullptr;
-        EXPECT_EQ(static_cast<ITcgLogProvider*>(provider)->GetRawTcgLog(&log), 0);
-        static_cast<ITcgLogProvider*>(provider)->Release();
+        EXPECT_EQ(provider->GetRawTcgLog(&log), 0);
+        provider->Release();
         return log;
     }
 };

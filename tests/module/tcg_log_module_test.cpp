@@ -43,18 +43,7 @@ class TcgLogModuleTest : public LoadedModuleTest {
 protected:
     // The provider through the whole chain; every intermediate object is released again.
     ITcgLogProvider* CreateProvider() {
-        zef::IObjectFactoryProvider* registry = Registry();
-        if (registry == nullptr) return nullptr;
-        void* factory = nullptr;
-        EXPECT_EQ(registry->GetObjectFactory(&host.locator, kClassTcgLogProvider, &factory), 0);
-        registry->Release();
-        if (factory == nullptr) return nullptr;
-        void* provider = nullptr;
-        EXPECT_EQ(static_cast<zef::IObjectFactory*>(factory)->CreateInstance(
-                      &host.locator, kIidTcgLogProvider, &provider),
-                  0);
-        static_cast<zef::IObjectFactory*>(factory)->Release();
-        return static_cast<ITcgLogProvider*>(provider);
+        return CreateComponent<ITcgLogProvider>(kClassTcgLogProvider, kIidTcgLogProvider);
     }
 
     winsim::ScopedMachine machine;
