@@ -13,32 +13,9 @@ test_exe=$1
 server_dll=$2
 prefix=$3
 
-export WINEPREFIX=$prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export DISPLAY=
-export WAYLAND_DISPLAY=
-
-work=$(mktemp -d)
-cleanup() {
-    wineserver -k >/dev/null 2>&1
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $1"
-    cat "$work/log"
-    exit 1
-}
-
-rm -rf "$prefix"
-mkdir -p "$(dirname "$prefix")"
-wineboot -i >"$work/log" 2>&1 || fail "cannot create the Wine prefix $prefix"
-wine reg add \
-    'HKLM\Software\Microsoft\WindowsRuntime\ActivatableClassId\Windows.Management.Deployment.PackageManager' \
-    /v DllPath /t REG_SZ /d "$(winepath -w "$server_dll")" /f >"$work/log" 2>&1 ||
-    fail "cannot register the package manager server"
+. "$(dirname "${BASH_SOURCE[0]}")/fresh_prefix.sh"
+fresh_prefix "$prefix"
+register_package_server "$server_dll"
 
 cat >"$work/inventory.json" <<'JSON'
 {
@@ -55,11 +32,7 @@ export QORVEX_PACKAGE_SERVER_RECORD=$(winepath -w "$work/set-package-state.txt")
 
 status=0
 for version in win7 win10; do
-    if [ "$version" = win10 ]; then
-        wine reg add 'HKCU\Software\Wine' /v Version /d win10 /f >"$work/log" 2>&1 ||
-            fail "cannot set the prefix's Windows version"
-        wineserver -w
-    fi
+    [ "$version" = win10 ] && prefix_windows_version win10
     rm -f "$work/set-package-state.txt"
     echo "== as $version"
     QORVEX_PACKAGE_SERVER_EXPECT=$version wine "$test_exe" \

@@ -12,18 +12,8 @@ host=$1
 server_dll=$2
 prefix=$3
 
-export WINEPREFIX=$prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export DISPLAY=
-export WAYLAND_DISPLAY=
-
-work=$(mktemp -d)
-cleanup() {
-    wineserver -k >/dev/null 2>&1
-    rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "${BASH_SOURCE[0]}")/fresh_prefix.sh"
+fresh_prefix "$prefix"
 status=0
 fail() {
     echo "FAIL: $*"
@@ -41,9 +31,6 @@ expect() {  # expect <exit code> <text in stdout> <what>
     grep -qF -- "$2" "$work/out.txt" || fail "$3: no '$2' in: $(cat "$work/out.txt")"
 }
 
-rm -rf "$prefix"
-mkdir -p "$(dirname "$prefix")"
-wineboot -i >"$work/log" 2>&1 || { echo "FAIL: cannot create the Wine prefix"; exit 1; }
 
 apps='C:\Program Files\WindowsApps'
 notes="$apps\\Acme.Notes_1.4.2.0_x64__a1b2c3d4e5f6g"
@@ -56,10 +43,7 @@ grep -q '^\[300\]' "$work/err.txt" || fail "unregistered: no level-300 record"
 run remediate "$file"
 expect 3 "0x80010100" "unregistered remediate"
 
-wine reg add \
-    'HKLM\Software\Microsoft\WindowsRuntime\ActivatableClassId\Windows.Management.Deployment.PackageManager' \
-    /v DllPath /t REG_SZ /d "$(winepath -w "$server_dll")" /f >"$work/log" 2>&1 ||
-    { echo "FAIL: cannot register the package manager server"; exit 1; }
+register_package_server "$server_dll"
 cat >"$work/inventory.json" <<'JSON'
 {
   "packageVolumes": [{"packageStorePath": "C:\\Program Files\\WindowsApps"}],
@@ -79,11 +63,7 @@ run is-store-app "$file"
 expect 3 "0x80000072" "win7 without the default folder"
 mkdir -p "$prefix/drive_c/Program Files/WindowsApps"
 for version in win7 win10; do
-    if [[ $version == win10 ]]; then
-        wine reg add 'HKCU\Software\Wine' /v Version /d win10 /f >"$work/log" 2>&1 ||
-            fail "cannot set the prefix's Windows version"
-        wineserver -w
-    fi
+    [[ $version == win10 ]] && prefix_windows_version win10
     run is-store-app "$file" 'C:\users\Public\todo.txt'
     expect 4 "$file: 0x00000000 No error" "$version is-store-app"
     grep -qF 'C:\users\Public\todo.txt: 0x00000001 False' "$work/out.txt" ||

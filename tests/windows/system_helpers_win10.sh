@@ -10,31 +10,8 @@ set -uo pipefail
 test_exe=$1
 prefix=$2
 
-export WINEPREFIX=$prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export DISPLAY=
-export WAYLAND_DISPLAY=
-
-log=$(mktemp)
-cleanup() {
-    wineserver -k >/dev/null 2>&1
-    rm -f "$log"
-}
-trap cleanup EXIT
-
-rm -rf "$prefix"
-mkdir -p "$(dirname "$prefix")"
-if ! wineboot -i >"$log" 2>&1; then
-    echo "FAIL: cannot create the Wine prefix $prefix"
-    cat "$log"
-    exit 1
-fi
-if ! wine reg add 'HKCU\Software\Wine' /v Version /d win10 /f >"$log" 2>&1; then
-    echo "FAIL: cannot set the prefix's Windows version"
-    cat "$log"
-    exit 1
-fi
-wineserver -w
+. "$(dirname "${BASH_SOURCE[0]}")/fresh_prefix.sh"
+fresh_prefix "$prefix"
+prefix_windows_version win10
 
 QORVEX_EXPECT_WINDOWS_MAJOR=10 wine "$test_exe"

@@ -17,34 +17,14 @@ data=$root/tests/data
 examples=$root/examples/machine/C/Windows/Logs/MeasuredBoot
 sample=$shared/samples/windows-gcp-shielded-vm.log
 
-export WINEPREFIX=$prefix
-export WINEDEBUG=-all
-# No offer to install Mono or Gecko in the new prefix, and no display needed.
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export DISPLAY=
-export WAYLAND_DISPLAY=
-
 failures=0
 fail() {
     echo "FAIL: $*"
     failures=$((failures + 1))
 }
 
-work=$(mktemp -d)
-cleanup() {
-    wineserver -k >/dev/null 2>&1
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-rm -rf "$prefix"
-mkdir -p "$(dirname "$prefix")"
-if ! wineboot -i >"$work/wineboot.log" 2>&1; then
-    echo "FAIL: cannot create the Wine prefix $prefix"
-    cat "$work/wineboot.log"
-    exit 1
-fi
-wineserver -w
+. "$(dirname "${BASH_SOURCE[0]}")/fresh_prefix.sh"
+fresh_prefix "$prefix"
 
 logs=$prefix/drive_c/windows/Logs/MeasuredBoot
 
