@@ -95,33 +95,23 @@ TEST_F(HardLinkTest, NamesThatCannotBeListedFallBackToTheGivenPath) {
 
 TEST_F(HardLinkTest, FailuresOfTheVolumePathAndOfLaterNamesLeaveAsExceptions) {
     winsim::LinkNames({u"C:\\a.txt", u"C:\\b.txt"});
-    {
-        winsim::ScopedFault fault("GetVolumePathNameW", winsim::FaultMode::Always, 0,
-                                  win::ERROR_ACCESS_DENIED);
+    struct Case {
+        const char* call;
+        const char* text;
+    };
+    for (const Case& c : {Case{"GetVolumePathNameW", "GetVolumePathNameW failed"},
+                          Case{"FindNextFileNameW", "FindNextFileNameW failed"}}) {
+        winsim::ScopedFault fault(c.call, winsim::FaultMode::Always, 0, win::ERROR_ACCESS_DENIED);
         try {
             Links(u"C:\\a.txt");
-            ADD_FAILURE() << "no exception";
+            ADD_FAILURE() << c.call << ": no exception";
         } catch (const zef::SystemException& e) {
-            EXPECT_EQ(static_cast<zef::ResultCode>(0x80000045u), e.Code());
-            const std::u16string text = zef::GetDisplayText(e).c_str();
-            EXPECT_THAT(std::string(text.begin(), text.end()),
-                        HasSubstr("GetVolumePathNameW failed"));
-            EXPECT_THAT(std::string(text.begin(), text.end()),
-                        HasSubstr("component/antimalware/source/win8_api/source/"
-                                  "hard_link_enumerator("));
-        }
-    }
-    {
-        winsim::ScopedFault fault("FindNextFileNameW", winsim::FaultMode::Always, 0,
-                                  win::ERROR_ACCESS_DENIED);
-        try {
-            Links(u"C:\\a.txt");
-            ADD_FAILURE() << "no exception";
-        } catch (const zef::SystemException& e) {
-            EXPECT_EQ(static_cast<zef::ResultCode>(0x80000045u), e.Code());
-            const std::u16string text = zef::GetDisplayText(e).c_str();
-            EXPECT_THAT(std::string(text.begin(), text.end()),
-                        HasSubstr("FindNextFileNameW failed"));
+            EXPECT_EQ(static_cast<zef::ResultCode>(0x80000045u), e.Code()) << c.call;
+            const std::u16string wide = zef::GetDisplayText(e).c_str();
+            const std::string text(wide.begin(), wide.end());
+            EXPECT_THAT(text, HasSubstr(c.text));
+            EXPECT_THAT(text, HasSubstr("component/antimalware/source/win8_api/source/"
+                                        "hard_link_enumerator("));
         }
     }
     EXPECT_EQ(0u, winsim::OpenHandleCount()) << "the find handle closes on the way out";
