@@ -14,6 +14,7 @@ set -euo pipefail
 # wine, wine64                   runs the Windows tests; wine brings the `wine` launcher
 # clang-format                   the house format
 # python3                        the command-line tests read the host's JSON output
+# zip                            scripts/package.sh packs the Windows SDK
 readonly PACKAGES=(
     cmake ninja-build g++
     clang libclang-rt-14-dev
@@ -22,11 +23,12 @@ readonly PACKAGES=(
     wine wine64
     clang-format
     python3
+    zip
 )
 # Commands the scripts and the presets call by name, checked after an install.
 readonly COMMANDS=(
     cmake ninja g++ clang++ x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-gcc-posix
-    x86_64-w64-mingw32-objdump wine wineboot wineserver clang-format python3
+    x86_64-w64-mingw32-objdump wine wineboot wineserver clang-format python3 zip
 )
 
 # True when dpkg has the package fully installed ("ii"); a removed package that left its

@@ -51,12 +51,14 @@ constexpr const char* kUsage =
     "  --machine DIR   the simulated machine to run on (machine.json and drive folders)\n"
 #endif
     "  --help          this text\n"
+    "  --version       the version of qorvex-host, which is that of the module it ships with\n"
     "\n"
     "exit codes: 0 success, 1 the module or machine could not be loaded, 2 usage error,\n"
     "            3 a step returned a failure code, 4 some answer was 1 (\"False\")\n";
 
 struct Options {
     bool help = false;
+    bool version = false;
     bool json = false;
     std::string modulePath;
     std::string machineDirectory;
@@ -88,6 +90,8 @@ std::string ParseOptions(int argc, char** argv, Options& options) {
 
         if (arg == "--help" || arg == "-h") {
             options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
         } else if (arg == "--json") {
             options.json = true;
         } else if (is("--module")) {
@@ -181,6 +185,10 @@ int Run(int argc, char** argv) {
     }
     if (options.help) {
         std::cout << kUsage;
+        return kExitSuccess;
+    }
+    if (options.version) {
+        std::cout << "qorvex-host " << QORVEX_VERSION << '\n';
         return kExitSuccess;
     }
 

@@ -8,15 +8,56 @@
 #include <new>
 #include <utility>
 
-#include "win/win.h"
 #include "zef/object.h"
+
+// The process heap. The module and everything built inside this repository reach it through
+// the platform binding (QORVEX_PLATFORM_BINDING, set by the qorvex_platform target). A host
+// built against the installed headers has no binding, and must still use the very heap the
+// module uses, because strings and vectors without an allocator cross the interface:
+// - on Windows that is kernel32's process heap, declared exactly as <windows.h> declares it so
+//   that either header may come first;
+// - on Linux the module runs on the simulated machine, whose heap libqorvex_winsim.so exports
+//   (the package's qorvex::headers target links it).
+#if defined(QORVEX_PLATFORM_BINDING)
+#include "win/win.h"
+#elif defined(_WIN32)
+extern "C" {
+__declspec(dllimport) void* __stdcall GetProcessHeap();
+__declspec(dllimport) void* __stdcall HeapAlloc(void* heap, unsigned long flags,
+                                                unsigned long long bytes);
+__declspec(dllimport) int __stdcall HeapFree(void* heap, unsigned long flags, void* block);
+}
+#else
+namespace win {
+void* GetProcessHeap();
+void* HeapAlloc(void* heap, std::uint32_t flags, std::size_t bytes);
+std::int32_t HeapFree(void* heap, std::uint32_t flags, void* block);
+}  // namespace win
+#endif
 
 namespace zef {
 
+namespace detail {
+#if defined(QORVEX_PLATFORM_BINDING) || !defined(_WIN32)
+inline void* ProcessHeapAlloc(std::size_t size) {
+    return win::HeapAlloc(win::GetProcessHeap(), 0, size);
+}
+inline void ProcessHeapFree(void* block) noexcept {
+    win::HeapFree(win::GetProcessHeap(), 0, block);
+}
+#else
+inline void* ProcessHeapAlloc(std::size_t size) {
+    return ::HeapAlloc(::GetProcessHeap(), 0, size);
+}
+inline void ProcessHeapFree(void* block) noexcept {
+    ::HeapFree(::GetProcessHeap(), 0, block);
+}
+#endif
+}  // namespace detail
+
 inline void* AllocateWith(IAllocator* allocator, std::size_t size) {
-    void* block = allocator != nullptr
-                      ? allocator->Alloc(static_cast<std::uint64_t>(size))
-                      : win::HeapAlloc(win::GetProcessHeap(), 0, static_cast<win::SIZE_T>(size));
+    void* block = allocator != nullptr ? allocator->Alloc(static_cast<std::uint64_t>(size))
+                                       : detail::ProcessHeapAlloc(size);
     if (block == nullptr) throw std::bad_alloc();
     return block;
 }
@@ -26,7 +67,7 @@ inline void FreeWith(IAllocator* allocator, void* block) noexcept {
     if (allocator != nullptr)
         allocator->Free(block);
     else
-        win::HeapFree(win::GetProcessHeap(), 0, block);
+        detail::ProcessHeapFree(block);
 }
 
 // A counted reference to a host allocator, as the strings and vectors keep it.

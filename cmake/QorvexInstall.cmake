@@ -1,0 +1,79 @@
+# The SDK a product team consumes. `cmake --install <build> --prefix DIR` lays out:
+#   bin/        qorvex.dll (stripped) and qorvex.dll.debug, qorvex-host.exe        (Windows)
+#   bin/        qorvex-host                                                         (Linux)
+#   lib/        libqorvex.so (stripped) and libqorvex.so.debug, libqorvex_winsim.so (Linux)
+#   include/    the headers a host compiles against (qorvex/, zef/)
+#   lib/cmake/qorvex/   qorvexConfig.cmake, qorvexConfigVersion.cmake
+#   share/doc/qorvex/   README.md, the integrator's guide
+# The version of all of it is the project version: the DLL's version resource, the package
+# version file and `qorvex-host --version`.
+include(CMakePackageConfigHelpers)
+include(GNUInstallDirs)
+
+if(QORVEX_WINDOWS)
+  # Release builds keep their debug information; the install splits it off into a file beside
+  # the stripped DLL, so that crash dumps from a product can still be symbolised.
+  foreach(target qorvex qorvex_components qorvex_zef qorvex_platform)
+    target_compile_options(${target} PRIVATE -g)
+  endforeach()
+  set(QORVEX_MODULE_DESTINATION ${CMAKE_INSTALL_BINDIR})
+  set(QORVEX_MODULE_FILE_NAME qorvex.dll)
+else()
+  set(QORVEX_MODULE_DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  set(QORVEX_MODULE_FILE_NAME libqorvex.so)
+  # The installed tree is relocatable: the module finds the simulated machine beside it, and
+  # qorvex-host finds both in ../lib, where it also looks for the module by default.
+  set_target_properties(qorvex PROPERTIES INSTALL_RPATH "$ORIGIN")
+  set_target_properties(qorvex-host PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+  install(TARGETS qorvex_winsim LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
+
+# The module, then its debug information moved into <name>.debug and linked back by a debug
+# link (objcopy --only-keep-debug, strip, objcopy --add-gnu-debuglink). The import library of
+# the DLL is left out of the default install: hosts load the module by path, never link it.
+install(TARGETS qorvex
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT import_library EXCLUDE_FROM_ALL)
+install(CODE "
+  set(module \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${QORVEX_MODULE_DESTINATION}/${QORVEX_MODULE_FILE_NAME}\")
+  get_filename_component(folder \"\${module}\" DIRECTORY)
+  foreach(step
+      \"${CMAKE_OBJCOPY};--only-keep-debug;${QORVEX_MODULE_FILE_NAME};${QORVEX_MODULE_FILE_NAME}.debug\"
+      \"${CMAKE_STRIP};--strip-debug;--strip-unneeded;${QORVEX_MODULE_FILE_NAME}\"
+      \"${CMAKE_OBJCOPY};--add-gnu-debuglink=${QORVEX_MODULE_FILE_NAME}.debug;${QORVEX_MODULE_FILE_NAME}\")
+    execute_process(COMMAND \${step} WORKING_DIRECTORY \"\${folder}\" RESULT_VARIABLE failed
+                    ERROR_VARIABLE why)
+    if(failed)
+      message(FATAL_ERROR \"splitting the debug information of \${module} failed: \${why}\")
+    endif()
+  endforeach()
+  message(STATUS \"Split: \${module}.debug\")
+")
+
+install(TARGETS qorvex-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# Public headers only: interfaces and ids, the framework string and vector, result codes and
+# their texts. Nothing of the platform binding or the simulated machine.
+install(DIRECTORY ${QORVEX_ROOT}/include/qorvex ${QORVEX_ROOT}/include/zef
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h")
+
+install(FILES ${QORVEX_ROOT}/docs/sdk/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The package: find_package(qorvex 0.2 CONFIG). Until 1.0 a minor version may change the
+# interfaces, so only the same major.minor is compatible.
+set(QORVEX_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/qorvex)
+set(QORVEX_MODULE_INSTALL_PATH ${QORVEX_MODULE_DESTINATION}/${QORVEX_MODULE_FILE_NAME})
+set(QORVEX_HOST_INSTALL_PATH ${CMAKE_INSTALL_BINDIR}/qorvex-host${CMAKE_EXECUTABLE_SUFFIX})
+set(QORVEX_INCLUDE_INSTALL_DIR ${CMAKE_INSTALL_INCLUDEDIR})
+set(QORVEX_WINSIM_INSTALL_PATH ${CMAKE_INSTALL_LIBDIR}/libqorvex_winsim.so)
+configure_package_config_file(${QORVEX_ROOT}/cmake/qorvexConfig.cmake.in
+  ${CMAKE_BINARY_DIR}/package/qorvexConfig.cmake
+  INSTALL_DESTINATION ${QORVEX_PACKAGE_DIR}
+  PATH_VARS QORVEX_MODULE_INSTALL_PATH QORVEX_HOST_INSTALL_PATH QORVEX_INCLUDE_INSTALL_DIR
+            QORVEX_WINSIM_INSTALL_PATH)
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/qorvexConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMinorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/package/qorvexConfig.cmake
+              ${CMAKE_BINARY_DIR}/package/qorvexConfigVersion.cmake
+        DESTINATION ${QORVEX_PACKAGE_DIR})
