@@ -65,7 +65,8 @@ if [[ -f $prefix/$module && -f $prefix/$module.debug ]]; then
         "$prefix/$module" "$work/module.copy" && IFS= read -r -d '' link <"$work/debuglink"
     [[ $link == "$(basename "$module").debug" ]] ||
         fail "the debug link of $module names '$link', not $(basename "$module").debug"
-    "$objdump" -t "$prefix/$module.debug" | grep -q 'zefGetObjectFactory' ||
+    debug_symbols=$("$objdump" -t "$prefix/$module.debug")
+    grep -q 'zefGetObjectFactory' <<<"$debug_symbols" ||
         fail "$module.debug has no symbol table entry for zefGetObjectFactory"
 fi
 
@@ -78,6 +79,17 @@ while IFS= read -r header; do
         head -20 "$work/header.log"
     fi
 done < <(cd "$prefix/include" && find . -name '*.h' | sed 's|^\./||' | sort)
+
+# A Windows host includes <windows.h> first as often as not: the headers' own declarations of
+# the process heap functions must agree with it (NOMINMAX comes from qorvex::headers).
+if [[ $platform == windows ]]; then
+    { echo '#include <windows.h>'; (cd "$prefix/include" && find . -name '*.h' | sed 's|^\./|#include "|; s|$|"|'); } |
+        "$cxx" -std=c++20 -Wall -Wextra -Werror -fsyntax-only -DNOMINMAX -I"$prefix/include" -x c++ - \
+            >"$work/windows_h.log" 2>&1 || {
+        fail "the headers do not compile after <windows.h>:"
+        head -20 "$work/windows_h.log"
+    }
+fi
 
 # One version everywhere.
 package_version=$(sed -n 's/^set(PACKAGE_VERSION "\(.*\)")$/\1/p' \
