@@ -24,7 +24,9 @@ else()
   # The installed tree is relocatable: the module finds the simulated machine beside it, and
   # qorvex-host finds both in ../lib, where it also looks for the module by default.
   set_target_properties(qorvex PROPERTIES INSTALL_RPATH "$ORIGIN")
-  set_target_properties(qorvex-host PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+  if(TARGET qorvex-host)
+    set_target_properties(qorvex-host PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+  endif()
   install(TARGETS qorvex_winsim LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()
 
@@ -51,7 +53,9 @@ install(CODE "
   message(STATUS \"Split: \${module}.debug\")
 ")
 
-install(TARGETS qorvex-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET qorvex-host)
+  install(TARGETS qorvex-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 
 # Public headers only: interfaces and ids, the framework string and vector, result codes and
 # their texts. Nothing of the platform binding or the simulated machine.
