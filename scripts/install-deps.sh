@@ -14,6 +14,7 @@ set -euo pipefail
 # wine, wine64                   runs the Windows tests; wine brings the `wine` launcher
 # clang-format                   the house format
 # python3                        the command-line tests read the host's JSON output
+# tpm2-tools                     tpm2_eventlog, the independent PCR replay the log reader is checked against
 readonly PACKAGES=(
     cmake ninja-build g++
     clang libclang-rt-14-dev
@@ -22,6 +23,7 @@ readonly PACKAGES=(
     wine wine64
     clang-format
     python3
+    tpm2-tools
 )
 # Commands the scripts and the presets call by name, checked after an install.
 readonly COMMANDS=(
