@@ -391,7 +391,12 @@ std::string JsonNarrow(std::string_view text) {
 }
 
 std::string Quoted(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted += '"';
+    quoted += text;
+    quoted += '"';
+    return quoted;
 }
 
 std::string DigestName(std::uint16_t algorithm) {
