@@ -374,20 +374,10 @@ std::string JsonText(std::u16string_view text) {
     return json;
 }
 
-// Narrow text from the command line (file names), taken as UTF-8 where it is; other bytes are
-// escaped one by one so the document stays valid JSON.
+// Narrow text from the command line (file names), read as UTF-8; bytes that are not UTF-8
+// become U+FFFD, so the document stays valid JSON.
 std::string JsonNarrow(std::string_view text) {
-    std::string json = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-            AppendJsonEscaped(json, byte);
-        } else {
-            json += c;
-        }
-    }
-    json += '"';
-    return json;
+    return JsonText(utf::ToUtf16(text));
 }
 
 std::string Quoted(std::string_view text) {
