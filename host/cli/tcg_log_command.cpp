@@ -267,10 +267,9 @@ int RunTcgLogCommand(CommandContext& context, const std::vector<std::string>& ar
     }
     if (arguments.events) return RunTcgLogEvents(context, arguments.logFiles);
     if (arguments.pcrs) {
+        // The module reads the same files; a file may well be named "--pcrs".
         std::vector<std::string> moduleArgs;
-        for (const std::string& arg : args) {
-            if (arg != "--pcrs") moduleArgs.push_back(arg);
-        }
+        for (const std::string& file : arguments.logFiles) moduleArgs.push_back("--log=" + file);
         return RunTcgLogWithPcrs(context, arguments.logFiles, [&](CommandContext& moduleContext) {
             return RunTcgLogCommand(moduleContext, moduleArgs);
         });

@@ -97,6 +97,13 @@ grep -q '^PCRs of .*latitude7520-sha256.log (crypto-agile layout, startup locali
 grep -qx '  sha256    0  3fb71d951308c9da8ef41023ecb271115094ce818a3d2b0a951890c372bb2942' \
     "$work/pcrs.txt" || fail "pcrs text: no PCR 0 row"
 
+# A log file may carry a flag's name.
+cp "$gcp" "$work/--pcrs"
+(cd "$work" && "$host" tcg-log --json --pcrs --log --pcrs) >"$work/named.json" 2>/dev/null ||
+    fail "a log named --pcrs: exit $?"
+python3 -c 'import json, sys; a = json.load(open(sys.argv[1])); assert len(a["modulePaths"]) == 64 and len(a["pcrs"]) == 1' \
+    "$work/named.json" || fail "a log named --pcrs: not read as a log"
+
 # Usage errors (exit 2) and unreadable files (exit 1).
 while IFS='|' read -r expected args; do
     eval "\"\$host\" tcg-log $args" >/dev/null 2>"$work/usage.err"
