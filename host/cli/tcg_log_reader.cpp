@@ -19,8 +19,8 @@ namespace {
 
 namespace tb = antimalware::trusted_boot;
 
-constexpr std::uint32_t kEvNoAction = 0x00000003;
-constexpr std::uint32_t kEvEventTag = 0x00000006;
+using tb::kEvEventTag;
+using tb::kEvNoAction;
 constexpr std::uint32_t kSipaHeaderSize = 8;
 constexpr char kStartupLocalitySignature[16] = "StartupLocality";
 
