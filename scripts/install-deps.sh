@@ -28,7 +28,7 @@ readonly PACKAGES=(
 # Commands the scripts and the presets call by name, checked after an install.
 readonly COMMANDS=(
     cmake ninja g++ clang++ x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-gcc-posix
-    x86_64-w64-mingw32-objdump wine wineboot wineserver clang-format python3
+    x86_64-w64-mingw32-objdump wine wineboot wineserver clang-format python3 tpm2_eventlog
 )
 
 # True when dpkg has the package fully installed ("ii"); a removed package that left its
