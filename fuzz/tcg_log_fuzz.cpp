@@ -2,6 +2,8 @@
 // decides the layout, so one target covers both. Besides the sanitizers' checks (reads outside
 // the input, leaks, undefined behaviour) it traps when the reader reports bytes outside the
 // input or a PCR other than 4 and 8, and it copies every path the way the result object does.
+// A second walk with an event visitor (the analyst's log views) must report the same and show
+// only bytes of the input, each event once and in order.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -13,7 +15,11 @@ namespace {
 
 using antimalware::trusted_boot::ParseTcgLog;
 using antimalware::trusted_boot::ReadUtf16Le;
+using antimalware::trusted_boot::TcgDigestAlgorithm;
+using antimalware::trusted_boot::TcgEventView;
 using antimalware::trusted_boot::TcgLogEnd;
+using antimalware::trusted_boot::TcgLogEventVisitor;
+using antimalware::trusted_boot::TcgLogLayout;
 using antimalware::trusted_boot::TcgLogSink;
 
 class CheckingSink final : public TcgLogSink {
@@ -49,6 +55,42 @@ private:
     std::vector<char16_t> m_path;
 };
 
+class CheckingVisitor final : public TcgLogEventVisitor {
+public:
+    CheckingVisitor(const std::uint8_t* data, std::size_t size) : m_begin(data), m_size(size) {}
+
+    void OnLayout(TcgLogLayout, std::span<const TcgDigestAlgorithm> algorithms) override {
+        if (++layouts != 1 || events != 0 || algorithms.empty()) __builtin_trap();
+    }
+    void OnEvent(const TcgEventView& event) override {
+        if (layouts != 1 || event.index != events) __builtin_trap();
+        ++events;
+        Check(event.data.data(), event.data.size());
+        for (const auto& digest : event.digests) Check(digest.value.data(), digest.value.size());
+    }
+    void OnSipaEvent(std::uint64_t offset, std::uint32_t,
+                     std::span<const std::uint8_t> bytes) override {
+        if (events == 0 || offset + 8 > m_size) __builtin_trap();
+        Check(bytes.data(), bytes.size());
+    }
+
+    int layouts = 0;
+    std::uint64_t events = 0;
+
+private:
+    void Check(const std::uint8_t* p, std::size_t size) const {
+        if (size == 0) return;
+        const auto begin = reinterpret_cast<std::uintptr_t>(m_begin);
+        const auto at = reinterpret_cast<std::uintptr_t>(p);
+        if (at < begin || at - begin > m_size || size > m_size - (at - begin)) __builtin_trap();
+        volatile std::uint8_t touch = p[0] ^ p[size - 1];
+        static_cast<void>(touch);
+    }
+
+    const std::uint8_t* m_begin;
+    std::size_t m_size;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -57,5 +99,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Every path costs at least 10 bytes of log (a SIPA header and its zero unit).
     if (sink.paths > size / 10) __builtin_trap();
     if (result.end == TcgLogEnd::Complete && size != 0 && result.eventCount == 0) __builtin_trap();
+
+    CheckingSink visitedSink(data, size);
+    CheckingVisitor visitor(data, size);
+    const auto visited =
+        ParseTcgLog(std::span<const std::uint8_t>(data, size), visitedSink, &visitor);
+    if (visited.end != result.end || visited.layout != result.layout ||
+        visited.eventCount != result.eventCount || visitedSink.paths != sink.paths ||
+        visitedSink.checksum != sink.checksum) {
+        __builtin_trap();
+    }
+    // Every event counted is shown, but for a crypto-agile header the reader refuses.
+    if (visitor.events != visited.eventCount && visitor.layouts != 0) __builtin_trap();
     return 0;
 }

@@ -15,6 +15,7 @@ set -euo pipefail
 # clang-format                   the house format
 # python3                        the command-line tests read the host's JSON output
 # zip                            scripts/package.sh packs the Windows SDK
+# tpm2-tools                     tpm2_eventlog, the independent PCR replay the log reader is checked against
 readonly PACKAGES=(
     cmake ninja-build g++
     clang libclang-rt-14-dev
@@ -24,11 +25,12 @@ readonly PACKAGES=(
     clang-format
     python3
     zip
+    tpm2-tools
 )
 # Commands the scripts and the presets call by name, checked after an install.
 readonly COMMANDS=(
     cmake ninja g++ clang++ x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-gcc-posix
-    x86_64-w64-mingw32-objdump wine wineboot wineserver clang-format python3 zip
+    x86_64-w64-mingw32-objdump wine wineboot wineserver clang-format python3 zip tpm2_eventlog
 )
 
 # True when dpkg has the package fully installed ("ii"); a removed package that left its

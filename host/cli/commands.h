@@ -2,13 +2,15 @@
 // output streams and the walk through the module's class registry to a component.
 //
 // The host reaches the module only through its two exports and the interfaces declared in
-// include/; it links nothing of the module's own code, so it keeps its own short table of the
-// result code texts it prints.
+// include/; of the module's own code it links only the log reader, for the analyst's views of
+// log files (tcg_log_reader.h), so it keeps its own short table of the result code texts it
+// prints.
 //
 // Threading: one command runs on the main thread; nothing here is shared between threads.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -121,6 +123,13 @@ void PrintStepsJson(std::ostream& out, const std::vector<ChainStep>& steps);
 // qorvex-host itself. Each returns an exit code.
 int RunChainCommand(CommandContext& context, const std::vector<std::string>& args);
 int RunTcgLogCommand(CommandContext& context, const std::vector<std::string>& args);
+// tcg-log --events: every event of the log files, read by the host itself.
+int RunTcgLogEvents(CommandContext& context, const std::vector<std::string>& files);
+// tcg-log --pcrs: runs `run` (tcg-log on the same files) with its output held back, then prints
+// that output with the PCR values each file replays: a "pcrs" member joins the JSON object, a
+// table follows the text. Returns run's exit code, or kExitCannotRun when a file cannot be read.
+int RunTcgLogWithPcrs(CommandContext& context, const std::vector<std::string>& files,
+                      const std::function<int(CommandContext&)>& run);
 int RunIsStoreAppCommand(CommandContext& context, const std::vector<std::string>& args);
 int RunRemediateCommand(CommandContext& context, const std::vector<std::string>& args);
 

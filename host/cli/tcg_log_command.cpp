@@ -4,10 +4,12 @@
 //
 //   qorvex-host [--machine DIR] tcg-log [--json]
 //   qorvex-host tcg-log --log FILE [--log FILE ...]     (simulated machine only)
+//   qorvex-host tcg-log --log FILE ... --pcrs            (also the PCR values each file replays)
+//   qorvex-host tcg-log --log FILE ... --events          (every event of the files; no module)
 //
 // With --log the command runs on a fresh simulated machine whose current boot has one resume per
 // file, in the order given, so logs copied off a real machine can be read without setting up a
-// machine directory.
+// machine directory. --events reads the files itself and works on Windows builds too.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -38,6 +40,8 @@ constexpr zef::ResultCode kNotFound = static_cast<zef::ResultCode>(0x8000004Cu);
 
 struct TcgLogArguments {
     std::vector<std::string> logFiles;
+    bool pcrs = false;
+    bool events = false;
 };
 
 // Returns an empty string, or the usage error.
@@ -45,6 +49,14 @@ std::string ParseArguments(const std::vector<std::string>& args, TcgLogArguments
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         std::string file;
+        if (arg == "--pcrs") {
+            parsed.pcrs = true;
+            continue;
+        }
+        if (arg == "--events") {
+            parsed.events = true;
+            continue;
+        }
         if (arg == "--log") {
             if (i + 1 >= args.size()) return "--log needs a file";
             file = args[++i];
@@ -54,14 +66,17 @@ std::string ParseArguments(const std::vector<std::string>& args, TcgLogArguments
             return "tcg-log: unknown argument '" + arg + "'";
         }
         if (file.empty()) return "--log needs a file";
+        parsed.logFiles.push_back(file);
+    }
+    if (parsed.pcrs && parsed.events) return "--pcrs and --events cannot be combined";
+    if ((parsed.pcrs || parsed.events) && parsed.logFiles.empty())
+        return std::string(parsed.pcrs ? "--pcrs" : "--events") + " needs log files (--log FILE)";
 #if defined(_WIN32)
-        static_cast<void>(parsed);
+    if (!parsed.logFiles.empty() && !parsed.events) {
         return "--log is only available with the simulated machine (Linux builds); on Windows "
                "tcg-log reads the logs of the machine it runs on";
-#else
-        parsed.logFiles.push_back(file);
-#endif
     }
+#endif
     return {};
 }
 
@@ -249,6 +264,15 @@ int RunTcgLogCommand(CommandContext& context, const std::vector<std::string>& ar
     if (const std::string error = ParseArguments(args, arguments); !error.empty()) {
         context.err << "qorvex-host: " << error << '\n';
         return kExitUsage;
+    }
+    if (arguments.events) return RunTcgLogEvents(context, arguments.logFiles);
+    if (arguments.pcrs) {
+        // The module reads the same files; a file may well be named "--pcrs".
+        std::vector<std::string> moduleArgs;
+        for (const std::string& file : arguments.logFiles) moduleArgs.push_back("--log=" + file);
+        return RunTcgLogWithPcrs(context, arguments.logFiles, [&](CommandContext& moduleContext) {
+            return RunTcgLogCommand(moduleContext, moduleArgs);
+        });
     }
 #if !defined(_WIN32)
     if (!arguments.logFiles.empty()) {
