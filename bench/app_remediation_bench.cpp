@@ -4,6 +4,8 @@
 //   for a path inside the middle package (inside=1) or under no package (inside=0).
 // BM_NestedScan/N/inside: the same question answered by scanning every record (FindPackages),
 //   the baseline the cache lookup is measured against in the same run.
+// BM_CacheLookupSeparators/L: IsMetroStyleAppByCache over 10,000 packages for a path of L
+//   backslashes and nothing else, each one a folder boundary the index looks up (linear in L).
 // BM_BuildCache/N: BuildMetroStyleAppsCache over N simulated packages (runtime calls included).
 // BM_LiveOutsideRoots: IsMetroStyleApp for a path under no package volume root: the runtime
 //   scope, the package manager client and the roots, no package enumeration.
@@ -75,6 +77,21 @@ void BM_CacheLookup(benchmark::State& state) {
 }
 BENCHMARK(BM_CacheLookup)->ArgsProduct({{100, 1000, 10000, 100000}, {0, 1}});
 
+void BM_CacheLookupSeparators(benchmark::State& state) {
+    Machine m(10000);
+    if (m.component->BuildMetroStyleAppsCache() != 0) state.SkipWithError("build failed");
+    const std::u16string path(static_cast<std::size_t>(state.range(0)), u'\\');
+    for (auto _ : state) {
+        if (m.component->IsMetroStyleAppByCache(path.c_str()) != 1)
+            state.SkipWithError("wrong answer");
+    }
+}
+BENCHMARK(BM_CacheLookupSeparators)
+    ->Arg(1000)
+    ->Arg(8000)
+    ->Arg(32767)
+    ->Unit(benchmark::kMicrosecond);
+
 void BM_NestedScan(benchmark::State& state) {
     const int count = static_cast<int>(state.range(0));
     antimalware::win8_api::PackageRecords records;
@@ -96,7 +113,7 @@ void BM_BuildCache(benchmark::State& state) {
         if (m.component->BuildMetroStyleAppsCache() != 0) state.SkipWithError("build failed");
     }
 }
-BENCHMARK(BM_BuildCache)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BuildCache)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 void BM_LiveOutsideRoots(benchmark::State& state) {
     Machine m(1000);

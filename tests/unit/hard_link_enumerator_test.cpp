@@ -7,6 +7,7 @@
 
 #include <winsim/sim.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -181,6 +182,51 @@ TEST_F(HardLinkTest, AVolumePathThatFillsTheBufferExactlyIsReadAgainOneLonger) {
     ASSERT_TRUE(GetVolumePathInto(u"C:\\x", buffer, error));
     EXPECT_THAT(sizes, ElementsAre(260u, 261u));
     EXPECT_EQ(root, buffer.data());
+}
+
+TEST_F(HardLinkTest, VolumePathsUpToTheLongestWindowsPathAreReadAndLongerOnesFail) {
+    // A volume mounted in a folder so deep that its path needs every size up to the limit: the
+    // 32,767 characters of the longest Windows path (and the NUL) are read, one more is not.
+    struct Case {
+        std::size_t rootLength;  // with the trailing backslash
+        bool read;
+    };
+    for (const Case c : {Case{32767, true}, Case{32768, false}, Case{40000, false}}) {
+        winsim::ScopedMachine machine;
+        const std::u16string folder = u"C:\\" + std::u16string(c.rootLength - 4, u'm');
+        winsim::MountVolume(folder);
+        PathBuffer buffer;
+        std::uint32_t error = 1;
+        EXPECT_EQ(c.read, GetVolumePathInto((folder + u"\\\u00E9.txt").c_str(), buffer, error))
+            << c.rootLength;
+        if (c.read) {
+            EXPECT_EQ(0u, error);
+            EXPECT_EQ(folder + u"\\", buffer.data());
+        } else {
+            EXPECT_EQ(0xFFFEu, error);
+        }
+    }
+}
+
+TEST_F(HardLinkTest, ASystemThatFillsEveryBufferExactlyEndsAtTheLimit) {
+    // Each retry one character longer, as for a root cut short, but the text keeps filling the
+    // buffer: the loop stops at the longest volume path instead of growing for ever.
+    win::DWORD largest = 0;
+    std::size_t calls = 0;
+    winsim::ScopedHook<&win::GetVolumePathNameW> hook(
+        [&](win::LPCWSTR, win::LPWSTR out, win::DWORD size) {
+            ++calls;
+            largest = std::max(largest, size);
+            std::fill(out, out + size - 1, u'v');
+            out[size - 1] = u'\0';
+            return win::TRUE;
+        });
+    PathBuffer buffer;
+    std::uint32_t error = 0;
+    EXPECT_FALSE(GetVolumePathInto(u"C:\\x", buffer, error));
+    EXPECT_EQ(0xFFFEu, error);
+    EXPECT_EQ(32768u, largest);
+    EXPECT_EQ(32768u - 260u + 1u, calls);
 }
 
 TEST_F(HardLinkTest, ALongNameGrowsTheBufferOnceAndKeepsTheVolumeAtItsHead) {

@@ -504,8 +504,21 @@ TEST_F(SystemHelpersTest, Normalization) {
         {u"C:\\Program Files\\WindowsApps\\", u"c:\\program files\\windowsapps\\",
          u"c:\\program files\\windowsapps\\"},
         {u"\\\\SRV/Share", u"\\\\srv\\share", u"\\\\srv\\share\\"},
-        // Lowered as the runtime lowers letters in its "C" locale: ASCII only.
-        {u"C:\\\u00C9T\u00C9", u"c:\\\u00C9t\u00C9", u"c:\\\u00C9t\u00C9\\"},
+        // Letters beyond ASCII fold as Windows folds names that it compares ignoring case:
+        // Latin-1 and Latin Extended-A, Greek (both small sigmas meet), Cyrillic, Armenian,
+        // full-width Latin. The multiplication sign, sharp s, micro sign and the Turkish
+        // dotted and dotless i have no partner there and stay.
+        {u"C:\\\u00C9T\u00C9\u00C4", u"c:\\\u00E9t\u00E9\u00E4", u"c:\\\u00E9t\u00E9\u00E4\\"},
+        {u"\u00D7\u00DF\u00B5\u0130\u0131\u0178\u0141\u017D",
+         u"\u00D7\u00DF\u00B5\u0130\u0131\u00FF\u0142\u017E",
+         u"\u00D7\u00DF\u00B5\u0130\u0131\u00FF\u0142\u017E\\"},
+        {u"\u03A3\u03C2\u0386\u038F\u03AB", u"\u03C3\u03C3\u03AC\u03CE\u03CB",
+         u"\u03C3\u03C3\u03AC\u03CE\u03CB\\"},
+        {u"\u0416\u0401\u0460\u04C0\u04C1\u0531\uFF21",
+         u"\u0436\u0451\u0461\u04CF\u04C2\u0561\uFF41",
+         u"\u0436\u0451\u0461\u04CF\u04C2\u0561\uFF41\\"},
+        // Unpaired surrogates and other units without case pass unchanged.
+        {u"\xD800/\xDFFF", u"\xD800\\\xDFFF", u"\xD800\\\xDFFF\\"},
         {u"/", u"\\", u"\\"},
     };
     for (const Case& c : cases) {

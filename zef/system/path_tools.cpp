@@ -96,8 +96,47 @@ bool StartsWithLongPrefix(std::u16string_view path) noexcept {
     return path.substr(0, kLongPrefix.size()) == kLongPrefix;
 }
 
+// Folds the letters beyond ASCII that the runtime's "C" locale leaves alone, so that two names
+// the file system takes for the same one compare equal: Windows compares names by upper-casing
+// both (ordinal, ignoring case), so each letter becomes the lower case of its upper case ("\u00C4"
+// and "\u00E4" meet, and so do the Greek final and medial sigma). Covered: Latin-1, Latin
+// Extended-A, Greek, Cyrillic, Armenian and the full-width Latin letters; the Turkish dotted and
+// dotless i, which Windows does not pair with I, stay as they are.
+char16_t FoldBeyondAscii(char16_t c) noexcept {
+    const auto plus = [c](int offset) { return static_cast<char16_t>(c + offset); };
+    const bool even = (c & 1u) == 0;
+    if (c < 0xC0) return c;
+    if (c <= 0xDE) return c == 0xD7 ? c : plus(0x20);  // not the multiplication sign
+    if (c == 0x178) return u'\u00FF';
+    if (c >= 0x100 && c <= 0x17E) {
+        if (c == 0x130 || c == 0x131 || c == 0x138 || c == 0x149) return c;
+        const bool upperIsEven = c < 0x139 || (c >= 0x14A && c <= 0x177);
+        return upperIsEven == even ? plus(1) : c;
+    }
+    if (c >= 0x386 && c <= 0x3AB) {
+        if (c == 0x386) return u'\u03AC';
+        if (c >= 0x388 && c <= 0x38A) return plus(0x25);
+        if (c == 0x38C) return u'\u03CC';
+        if (c == 0x38E || c == 0x38F) return plus(0x3F);
+        if (c >= 0x391 && c != 0x3A2) return plus(0x20);
+        return c;
+    }
+    if (c == 0x3C2) return u'\u03C3';  // final sigma upper-cases to the same capital
+    if (c >= 0x400 && c <= 0x40F) return plus(0x50);
+    if (c >= 0x410 && c <= 0x42F) return plus(0x20);
+    if ((c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF) || (c >= 0x4D0 && c <= 0x52F))
+        return even ? plus(1) : c;
+    if (c == 0x4C0) return u'\u04CF';
+    if (c >= 0x4C1 && c <= 0x4CE) return even ? c : plus(1);
+    if (c >= 0x531 && c <= 0x556) return plus(0x30);
+    if (c >= 0xFF21 && c <= 0xFF3A) return plus(0x20);
+    return c;
+}
+
 wstring_t Normalized(wstring_t text) {
-    for (char16_t& c : text) c = c == u'/' ? u'\\' : static_cast<char16_t>(win::towlower(c));
+    for (char16_t& c : text) {
+        c = c == u'/' ? u'\\' : FoldBeyondAscii(static_cast<char16_t>(win::towlower(c)));
+    }
     return text;
 }
 

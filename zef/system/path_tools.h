@@ -10,8 +10,9 @@
 namespace zef::system {
 
 // The comparable form of a path: every '/' turned into '\', every other character lowered
-// with the runtime's towlower. Two paths that Windows takes for the same name compare equal in
-// this form (for the letters towlower knows).
+// with the runtime's towlower, then the letters beyond ASCII folded as Windows folds names when
+// it compares them ignoring case (Latin, Greek, Cyrillic, Armenian), so two names that Windows
+// takes for the same one compare equal in this form.
 class NormalizedPath {
 public:
     explicit NormalizedPath(wstring_t text);
