@@ -3,6 +3,7 @@
 // process heap. A null block raises std::bad_alloc.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -13,10 +14,23 @@
 
 namespace zef {
 
+// The process heap, asked of the platform once: the handle stays the same for the whole life
+// of the process, and a block taken from it must be freeable even when the platform would
+// refuse to name the heap again.
+inline win::HANDLE ProcessHeap() noexcept {
+    static std::atomic<win::HANDLE> heap{nullptr};
+    win::HANDLE handle = heap.load(std::memory_order_acquire);
+    if (handle == nullptr) {
+        handle = win::GetProcessHeap();
+        if (handle != nullptr) heap.store(handle, std::memory_order_release);
+    }
+    return handle;
+}
+
 inline void* AllocateWith(IAllocator* allocator, std::size_t size) {
     void* block = allocator != nullptr
                       ? allocator->Alloc(static_cast<std::uint64_t>(size))
-                      : win::HeapAlloc(win::GetProcessHeap(), 0, static_cast<win::SIZE_T>(size));
+                      : win::HeapAlloc(ProcessHeap(), 0, static_cast<win::SIZE_T>(size));
     if (block == nullptr) throw std::bad_alloc();
     return block;
 }
@@ -26,7 +40,7 @@ inline void FreeWith(IAllocator* allocator, void* block) noexcept {
     if (allocator != nullptr)
         allocator->Free(block);
     else
-        win::HeapFree(win::GetProcessHeap(), 0, block);
+        win::HeapFree(ProcessHeap(), 0, block);
 }
 
 // A counted reference to a host allocator, as the strings and vectors keep it.
