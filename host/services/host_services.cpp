@@ -38,7 +38,8 @@ CountingAllocator::~CountingAllocator() {
 
 void* CountingAllocator::Alloc(std::uint64_t size) {
     std::lock_guard lock(m_mutex);
-    if (m_refuseAll || m_grantsLeft == 0 || size > (std::uint64_t{1} << 40)) {
+    if (m_refusal.Refuses() || m_refuseAll || m_grantsLeft == 0 ||
+        size > (std::uint64_t{1} << 40)) {
         ++m_refusals;
         return nullptr;
     }
@@ -91,6 +92,11 @@ void CountingAllocator::RefuseAfter(std::int64_t n) {
     m_grantsLeft = n;
 }
 
+void CountingAllocator::RefuseRequest(std::uint64_t k, bool andLater) {
+    std::lock_guard lock(m_mutex);
+    m_refusal.Arm(k, andLater);
+}
+
 std::uint64_t CountingAllocator::Allocations() const {
     std::lock_guard lock(m_mutex);
     return m_allocations;
@@ -127,7 +133,9 @@ std::uint32_t CapturingTracer::AcquireRecordBuffer(std::uint32_t level, char** b
     if (level == kGrowLevel) {
         ++m_growthCalls;
         auto it = m_open.find(*buffer);
-        if (m_refuseGrowth || it == m_open.end() || size > (std::uint64_t{1} << 32)) return 1;
+        if (m_growthRefusal.Refuses() || m_refuseGrowth || it == m_open.end() ||
+            size > (std::uint64_t{1} << 32))
+            return 1;
         // Grant exactly what was asked, at a new address, so a writer that keeps using the old
         // pointer or writes past the grant is caught by the sanitizers.
         char* grown = static_cast<char*>(std::malloc(size));
@@ -140,7 +148,9 @@ std::uint32_t CapturingTracer::AcquireRecordBuffer(std::uint32_t level, char** b
         *buffer = grown;
         return 0;
     }
-    if (m_refuseRecords || level > m_maxLevel || size > (std::uint64_t{1} << 32)) return 1;
+    if (m_recordRefusal.Refuses() || m_refuseRecords || level > m_maxLevel ||
+        size > (std::uint64_t{1} << 32))
+        return 1;
     if (m_grantWithoutBuffer) {
         *buffer = nullptr;
         return 0;
@@ -185,6 +195,14 @@ void CapturingTracer::GrantWithoutBuffer(bool grant) {
 void CapturingTracer::RefuseGrowth(bool refuse) {
     std::lock_guard lock(m_mutex);
     m_refuseGrowth = refuse;
+}
+void CapturingTracer::RefuseRecordRequest(std::uint64_t k, bool andLater) {
+    std::lock_guard lock(m_mutex);
+    m_recordRefusal.Arm(k, andLater);
+}
+void CapturingTracer::RefuseGrowthRequest(std::uint64_t k, bool andLater) {
+    std::lock_guard lock(m_mutex);
+    m_growthRefusal.Arm(k, andLater);
 }
 void CapturingTracer::SetSink(std::function<void(const Record&)> sink) {
     std::lock_guard lock(m_mutex);

@@ -41,8 +41,31 @@ private:
     void OnFinalRelease() noexcept {}
 };
 
-// A counting allocator on the C heap that can refuse: all requests, or every request after
-// the first n granted ones.
+// Refuses the from-th request counted since it was armed (1 = the next one), and with andLater
+// every later one too. Disarmed (from 0) it refuses nothing. Not thread-safe by itself: the
+// owner's mutex guards it.
+class RequestRefusal {
+public:
+    void Arm(std::uint64_t from, bool andLater) {
+        m_from = from;
+        m_andLater = andLater;
+        m_seen = 0;
+    }
+    // Counts one request; true when it is to be refused.
+    bool Refuses() {
+        if (m_from == 0) return false;
+        ++m_seen;
+        return m_seen == m_from || (m_andLater && m_seen > m_from);
+    }
+
+private:
+    std::uint64_t m_from = 0;
+    std::uint64_t m_seen = 0;
+    bool m_andLater = false;
+};
+
+// A counting allocator on the C heap that can refuse: all requests, every request after the
+// first n granted ones, or the k-th request from now (alone or with every later one).
 class CountingAllocator final : public HostObject<zef::IAllocator, zef::kIidAllocator> {
 public:
     CountingAllocator() = default;
@@ -57,6 +80,8 @@ public:
     void RefuseAll(bool refuse);
     // Grants n more requests, then refuses; a negative n grants all.
     void RefuseAfter(std::int64_t n);
+    // Refuses the k-th request from now (k >= 1), and with andLater every later one; 0 ends it.
+    void RefuseRequest(std::uint64_t k, bool andLater);
 
     std::uint64_t Allocations() const;
     std::uint64_t Frees() const;
@@ -76,6 +101,7 @@ private:
     std::uint64_t m_liveBytes = 0;
     bool m_refuseAll = false;
     std::int64_t m_grantsLeft = -1;
+    RequestRefusal m_refusal;
 };
 
 // A tracer that keeps the records it receives with their levels.
@@ -99,6 +125,10 @@ public:
     void SetMaxLevel(std::uint32_t level);
     void RefuseRecords(bool refuse);
     void RefuseGrowth(bool refuse);
+    // Refuses the k-th record request (or growth request) from now (k >= 1), and with andLater
+    // every later one; 0 ends it.
+    void RefuseRecordRequest(std::uint64_t k, bool andLater);
+    void RefuseGrowthRequest(std::uint64_t k, bool andLater);
     // Grants records (status 0) but hands out no buffer, as a host may that wants none.
     void GrantWithoutBuffer(bool grant);
     // Also hand every submitted record to sink (e.g. print it), in submission order.
@@ -124,6 +154,8 @@ private:
     bool m_refuseRecords = false;
     bool m_refuseGrowth = false;
     bool m_grantWithoutBuffer = false;
+    RequestRefusal m_recordRefusal;
+    RequestRefusal m_growthRefusal;
     std::uint64_t m_acquireCalls = 0;
     std::uint64_t m_growthCalls = 0;
 };

@@ -3,6 +3,7 @@
 // process heap. A null block raises std::bad_alloc.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -39,25 +40,44 @@ namespace zef {
 
 namespace detail {
 #if defined(QORVEX_PLATFORM_BINDING) || !defined(_WIN32)
-inline void* ProcessHeapAlloc(std::size_t size) {
-    return win::HeapAlloc(win::GetProcessHeap(), 0, size);
+inline void* PlatformProcessHeap() noexcept {
+    return win::GetProcessHeap();
 }
-inline void ProcessHeapFree(void* block) noexcept {
-    win::HeapFree(win::GetProcessHeap(), 0, block);
+inline void* PlatformHeapAlloc(void* heap, std::size_t size) noexcept {
+    return win::HeapAlloc(heap, 0, size);
+}
+inline void PlatformHeapFree(void* heap, void* block) noexcept {
+    win::HeapFree(heap, 0, block);
 }
 #else
-inline void* ProcessHeapAlloc(std::size_t size) {
-    return ::HeapAlloc(::GetProcessHeap(), 0, size);
+inline void* PlatformProcessHeap() noexcept {
+    return ::GetProcessHeap();
 }
-inline void ProcessHeapFree(void* block) noexcept {
-    ::HeapFree(::GetProcessHeap(), 0, block);
+inline void* PlatformHeapAlloc(void* heap, std::size_t size) noexcept {
+    return ::HeapAlloc(heap, 0, size);
+}
+inline void PlatformHeapFree(void* heap, void* block) noexcept {
+    ::HeapFree(heap, 0, block);
 }
 #endif
 }  // namespace detail
 
+// The process heap, asked of the platform once: the handle stays the same for the whole life
+// of the process, and a block taken from it must be freeable even when the platform would
+// refuse to name the heap again.
+inline void* ProcessHeap() noexcept {
+    static std::atomic<void*> heap{nullptr};
+    void* handle = heap.load(std::memory_order_acquire);
+    if (handle == nullptr) {
+        handle = detail::PlatformProcessHeap();
+        if (handle != nullptr) heap.store(handle, std::memory_order_release);
+    }
+    return handle;
+}
+
 inline void* AllocateWith(IAllocator* allocator, std::size_t size) {
     void* block = allocator != nullptr ? allocator->Alloc(static_cast<std::uint64_t>(size))
-                                       : detail::ProcessHeapAlloc(size);
+                                       : detail::PlatformHeapAlloc(ProcessHeap(), size);
     if (block == nullptr) throw std::bad_alloc();
     return block;
 }
@@ -67,7 +87,7 @@ inline void FreeWith(IAllocator* allocator, void* block) noexcept {
     if (allocator != nullptr)
         allocator->Free(block);
     else
-        detail::ProcessHeapFree(block);
+        detail::PlatformHeapFree(ProcessHeap(), block);
 }
 
 // A counted reference to a host allocator, as the strings and vectors keep it.

@@ -32,12 +32,13 @@ public:
 
     vector() noexcept = default;
     explicit vector(IAllocator* allocator) noexcept : m_allocator(allocator) {}
-    vector(std::initializer_list<T> items, IAllocator* allocator = nullptr)
-        : m_allocator(allocator) {
+    // The copying constructors delegate to a complete empty vector first, so that an element
+    // copy that throws midway destroys the elements already copied and returns the storage.
+    vector(std::initializer_list<T> items, IAllocator* allocator = nullptr) : vector(allocator) {
         reserve(items.size());
         for (const T& item : items) push_back(item);
     }
-    vector(const vector& other) : m_allocator(other.m_allocator) {
+    vector(const vector& other) : vector(other.allocator()) {
         reserve(other.size());
         for (const T& item : other) push_back(item);
     }

@@ -540,6 +540,78 @@ TEST_F(PlatformSimTest, FaultModesFailTheChosenCalls) {
                  std::invalid_argument);
 }
 
+// The call sweep counts calls of every name in one count and fails by position, each call
+// through its own channel.
+TEST_F(PlatformSimTest, CallSweepCountsEveryInjectableCallAndFailsFromTheChosenOne) {
+    winsim::PutFile(kLogPath, Bytes("abc"));
+    winsim::SetRegistryDword(kBootKey, u"OsBootCount", 17);
+    // Six injectable calls (towlower is not one); each entry tells the error the call saw, 0
+    // when it succeeded.
+    const auto run = [] {
+        std::vector<std::int64_t> errors;
+        win::SetLastError(0);
+        const win::HANDLE file = Open(kLogPath);
+        errors.push_back(file == win::INVALID_HANDLE_VALUE ? win::GetLastError() : 0);
+        win::SetLastError(0);
+        errors.push_back(
+            win::GetFileSize(file, nullptr) == win::INVALID_FILE_SIZE ? win::GetLastError() : 0);
+        EXPECT_EQ(u'a', win::towlower(u'A'));
+        win::DWORD data = 0;
+        win::DWORD size = sizeof data;
+        errors.push_back(win::RegGetValueW(win::HKEY_LOCAL_MACHINE, kBootKey, u"OsBootCount",
+                                           win::RRF_RT_REG_DWORD, nullptr, &data, &size));
+        win::RTL_OSVERSIONINFOEXW info{};
+        info.dwOSVersionInfoSize = sizeof info;
+        errors.push_back(static_cast<std::uint32_t>(win::RtlGetVersion(&info)));
+        win::WCHAR unit = 0;
+        errno = 0;
+        errors.push_back(win::mbrtowc(&unit, "A", 1, nullptr) == 1 ? 0 : errno);
+        win::SetLastError(0);
+        errors.push_back(win::CloseHandle(file) ? 0 : win::GetLastError());
+        return errors;
+    };
+    constexpr std::int64_t kDenied = win::ERROR_ACCESS_DENIED;
+    constexpr std::int64_t kNtDenied = 0xC0000022;
+    {
+        winsim::ScopedCallSweep count;
+        EXPECT_THAT(run(), ElementsAre(0, 0, 0, 0, 0, 0));
+        EXPECT_EQ(6u, count.Calls());
+        EXPECT_EQ(0u, count.Failed());
+    }
+    {
+        winsim::ScopedCallSweep once(2, winsim::FaultMode::Once);
+        EXPECT_THAT(run(), ElementsAre(0, kDenied, 0, 0, 0, 0));
+        EXPECT_EQ(1u, once.Failed());
+        EXPECT_THAT(once.FailedCalls(), ElementsAre("GetFileSize"));
+    }
+    {
+        winsim::ScopedCallSweep always(3, winsim::FaultMode::Always);
+        // The file stays open: its CloseHandle failed too.
+        EXPECT_THAT(run(), ElementsAre(0, 0, kDenied, kNtDenied, EILSEQ, kDenied));
+        EXPECT_EQ(4u, always.Failed());
+        EXPECT_THAT(always.FailedCalls(),
+                    ElementsAre("RegGetValueW", "RtlGetVersion", "mbrtowc", "CloseHandle"));
+        EXPECT_EQ(1u, winsim::OpenHandleCount());
+    }
+    // A named fault fires first and counts as a call; the sweep's own failure still comes at
+    // its position.
+    winsim::ClearFaults();
+    winsim::Reset();
+    winsim::PutFile(kLogPath, Bytes("abc"));
+    winsim::SetRegistryDword(kBootKey, u"OsBootCount", 17);
+    {
+        winsim::ScopedFault named("RegGetValueW", winsim::FaultMode::Once, 0, 1117);
+        winsim::ScopedCallSweep once(4, winsim::FaultMode::Once);
+        EXPECT_THAT(run(), ElementsAre(0, 0, 1117, kNtDenied, 0, 0));
+        EXPECT_EQ(6u, once.Calls());
+        EXPECT_THAT(once.FailedCalls(), ElementsAre("RtlGetVersion"));
+    }
+    // Outside a sweep nothing is counted or failed.
+    EXPECT_THAT(run(), ElementsAre(0, 0, 0, 0, 0, 0));
+    EXPECT_THROW(winsim::ScopedCallSweep(0, winsim::FaultMode::Once), std::invalid_argument);
+    EXPECT_THROW(winsim::ScopedCallSweep(1, winsim::FaultMode::Nth), std::invalid_argument);
+}
+
 // One row per injectable call: how to call it with its fault injected, and what its caller
 // must see. The rows must name exactly the calls InjectableCalls() lists, so a call added
 // without a row fails here.

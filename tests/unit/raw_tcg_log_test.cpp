@@ -129,7 +129,7 @@ TEST_F(RawTcgLogTest, EmptyObjectAnswersNotFoundAndWritesNothing) {
     std::fill(std::begin(digest), std::end(digest), 0xAA);
     EXPECT_EQ(log->GetPcr4CompactHash(digest), kNotFound);
     EXPECT_EQ(log->GetPcr8CompactHash(digest), kNotFound);
-    EXPECT_EQ(log->GetPcr4CompactHash(nullptr), kNotFound);
+    EXPECT_EQ(log->GetPcr4CompactHash(nullptr), kInvalidArgument);
     EXPECT_EQ(Bytes(std::begin(digest), std::end(digest)), Bytes(20, 0xAA));
 }
 

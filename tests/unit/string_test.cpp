@@ -289,6 +289,8 @@ TEST(StringTest, EmbeddedZerosAreCharacters) {
 
 // ---- The simulated machine's process heap (Linux builds only)
 #ifndef _WIN32
+#include <memory>
+
 #include "winsim/sim.h"
 #include "zef/vector.h"
 
@@ -323,6 +325,20 @@ TEST(StringOnSimulatedHeapTest, AnExhaustedProcessHeapRaisesBadAlloc) {
     zef::vector<int> v;
     EXPECT_THROW(v.push_back(1), std::bad_alloc);
     EXPECT_TRUE(v.empty());
+}
+
+// The heap is named once: a platform that would no longer name it cannot strand a block.
+TEST(StringOnSimulatedHeapTest, BlocksGoBackWhenTheHeapCanNoLongerBeNamed) {
+    winsim::ScopedMachine machine;
+    const winsim::HeapStats before = winsim::GetHeapStats();
+    auto text = std::make_unique<wstring_t>(u"a text that lives on the process heap");
+    EXPECT_EQ(winsim::GetHeapStats().liveBlocks, before.liveBlocks + 1);
+    {
+        winsim::ScopedFault fault("GetProcessHeap", winsim::FaultMode::Always, 0, 5);
+        text.reset();
+    }
+    EXPECT_EQ(winsim::GetHeapStats().liveBlocks, before.liveBlocks);
+    EXPECT_EQ(winsim::GetHeapStats().invalidFrees, before.invalidFrees);
 }
 
 }  // namespace

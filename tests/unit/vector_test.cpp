@@ -120,6 +120,25 @@ TEST(VectorTest, ElementWhoseCopyThrowsDuringGrowthLeavesTheVectorIntact) {
     EXPECT_EQ(allocator.LiveBlocks(), 1u);  // the new block went back
 }
 
+// A copy that runs out of memory midway gives back the elements it had copied and its storage.
+TEST(VectorTest, CopyThatFailsMidwayGivesBackWhatItCopied) {
+    CountingAllocator allocator;
+    const wstring_t text(u"a path long enough to need a block of its own\\", &allocator);
+    vector<wstring_t> v(&allocator);
+    v.reserve(3);
+    for (int i = 0; i < 3; ++i) v.push_back(text);
+    const std::size_t blocks = allocator.LiveBlocks();
+    // The copy's storage and its first element are granted, the second element is not.
+    allocator.RefuseAfter(2);
+    EXPECT_THROW(vector<wstring_t> copy(v), std::bad_alloc);
+    EXPECT_EQ(allocator.LiveBlocks(), blocks);
+    allocator.RefuseAfter(2);
+    EXPECT_THROW((vector<wstring_t>({text, text, text}, &allocator)), std::bad_alloc);
+    EXPECT_EQ(allocator.LiveBlocks(), blocks);
+    allocator.RefuseAfter(-1);
+    EXPECT_EQ(allocator.RefCount(), 5u);  // text, v and its three elements
+}
+
 TEST(VectorTest, CountsPastTheLargestSizeRaiseTheAppendLengthError) {
     vector<wstring_t> v;
     for (auto operation :

@@ -40,8 +40,12 @@ Registry& TheRegistry() {
 
 struct FaultTable {
     std::map<std::string, Fault, std::less<>> faults;
-    // Mirrors !faults.empty() so that hot calls skip the lock when nothing is injected.
+    CallSweep sweep;
+    // Mirrors !faults.empty() || sweep.counting so that hot calls skip the lock when nothing
+    // is injected or counted.
     std::atomic<bool> any{false};
+
+    void Update() { any = !faults.empty() || sweep.counting; }
 };
 
 FaultTable& Faults() {
@@ -128,7 +132,7 @@ void SetFault(std::string_view name, std::optional<Fault> fault) {
     } else if (auto it = table.faults.find(name); it != table.faults.end()) {
         table.faults.erase(it);
     }
-    table.any = !table.faults.empty();
+    table.Update();
 }
 
 std::optional<Fault> GetFault(std::string_view name) {
@@ -142,11 +146,13 @@ std::optional<Fault> GetFault(std::string_view name) {
 void ClearFaults() {
     FaultTable& table = Faults();
     table.faults.clear();
-    table.any = false;
+    table.sweep = CallSweep{};
+    table.Update();
 }
 
-std::optional<std::uint32_t> TakeFault(std::string_view name) {
-    FaultTable& table = Faults();
+namespace {
+
+std::optional<std::uint32_t> TakeNamedFault(FaultTable& table, std::string_view name) {
     if (table.faults.empty()) return std::nullopt;
     auto it = table.faults.find(name);
     if (it == table.faults.end()) return std::nullopt;
@@ -163,10 +169,40 @@ std::optional<std::uint32_t> TakeFault(std::string_view name) {
             [[fallthrough]];
         case FaultMode::Once:
             table.faults.erase(it);
-            table.any = !table.faults.empty();
+            table.Update();
             return error;
     }
     return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> TakeFault(std::string_view name) {
+    FaultTable& table = Faults();
+    const std::optional<std::uint32_t> named = TakeNamedFault(table, name);
+    CallSweep& sweep = table.sweep;
+    if (!sweep.counting) return named;
+    const std::uint64_t call = ++sweep.calls;
+    if (named || sweep.failAt == 0) return named;
+    if (call != sweep.failAt && !(sweep.andLater && call > sweep.failAt)) return std::nullopt;
+    const CallDescriptor* descriptor = FindCall(name);
+    if (descriptor == nullptr) return std::nullopt;
+    ++sweep.failed;
+    if (std::find(sweep.failedNames.begin(), sweep.failedNames.end(), name) ==
+        sweep.failedNames.end())
+        sweep.failedNames.emplace_back(name);
+    return TypicalError(descriptor->channel);
+}
+
+void SetCallSweep(std::optional<CallSweep> sweep) {
+    FaultTable& table = Faults();
+    table.sweep = sweep ? *sweep : CallSweep{};
+    table.sweep.counting = sweep.has_value();
+    table.Update();
+}
+
+CallSweep GetCallSweep() {
+    return Faults().sweep;
 }
 
 bool MayFault() {

@@ -118,6 +118,7 @@ enum class Channel {
     LastError,    // the failure value, the error in the thread's last error (BOOL, HANDLE, DWORD)
     HResult,      // the error is the returned HRESULT
     Status,       // the error is the returned LSTATUS
+    NtStatus,     // the error is the returned NTSTATUS (RtlGetVersion)
     Errno,        // the failure value, the error in errno (mbrtowc)
     ErrnoResult,  // the error both in errno and returned as errno_t (wcrtomb_s)
     NullOnly,     // the failure value (null) and nothing else: HeapAlloc leaves the last error
@@ -178,15 +179,55 @@ struct Fault {
     std::uint32_t error = 0;
 };
 
+// A plain failure that a call of the channel can report, for faults that name no error of their
+// own (the call sweep): access denied in the channel's own terms, EILSEQ for the text calls.
+constexpr std::uint32_t TypicalError(Channel channel) {
+    switch (channel) {
+        case Channel::LastError:
+        case Channel::Status:
+            return 5;  // ERROR_ACCESS_DENIED
+        case Channel::HResult:
+            return 0x80070005u;  // E_ACCESSDENIED
+        case Channel::NtStatus:
+            return 0xC0000022u;  // STATUS_ACCESS_DENIED
+        case Channel::Errno:
+        case Channel::ErrnoResult:
+            return EILSEQ;
+        case Channel::NullOnly:
+        case Channel::None:
+            break;
+    }
+    return 0;
+}
+
 // Lock held. An empty fault clears. Throws std::invalid_argument for a call that is not
 // injectable.
 QORVEX_SIM_SHARED void SetFault(std::string_view call, std::optional<Fault> fault);
 QORVEX_SIM_SHARED std::optional<Fault> GetFault(std::string_view call);
+// Lock held: the named faults and the call sweep.
 QORVEX_SIM_SHARED void ClearFaults();
-// Lock held: the error to fail the call with when its fault fires now.
+// Lock held: the error to fail the call with when its fault fires now. Every injectable call
+// of the machine, the runtime methods of the package manager's objects included, passes here
+// once, so the call sweep counts it here.
 QORVEX_SIM_SHARED std::optional<std::uint32_t> TakeFault(std::string_view call);
-// Lock-free: false means no fault is injected for any call.
+// Lock-free: false means no fault is injected for any call and no sweep counts them.
 QORVEX_SIM_SHARED bool MayFault();
+
+// The call sweep: one process-wide count of injectable calls, whatever their names, and
+// optionally a failure from the failAt-th counted call on (1 = the next): that call alone, or
+// (andLater) it and every later one, each with its channel's TypicalError. A named fault that
+// fires counts as a call and keeps its own error.
+struct CallSweep {
+    bool counting = false;
+    std::uint64_t failAt = 0;  // 0: count only
+    bool andLater = false;
+    std::uint64_t calls = 0;
+    std::uint64_t failed = 0;              // calls the sweep failed
+    std::vector<std::string> failedNames;  // their names, each once, first failure first
+};
+// Lock held. Starting replaces the sweep in force; an empty one stops counting.
+QORVEX_SIM_SHARED void SetCallSweep(std::optional<CallSweep> sweep);
+QORVEX_SIM_SHARED CallSweep GetCallSweep();
 
 // ---- Journal --------------------------------------------------------------------------------
 

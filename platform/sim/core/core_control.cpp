@@ -78,6 +78,65 @@ ScopedFault::~ScopedFault() {
     core::SetFault(m_call, previous);
 }
 
+// ---- The call sweep ---------------------------------------------------------------------------
+
+namespace {
+
+std::optional<ScopedCallSweep::Saved> StartSweep(std::uint64_t failAt, bool andLater) {
+    Lock lock(MachineLock());
+    std::optional<ScopedCallSweep::Saved> previous;
+    const core::CallSweep current = core::GetCallSweep();
+    if (current.counting)
+        previous = ScopedCallSweep::Saved{current.failAt, current.andLater, current.calls,
+                                          current.failed, current.failedNames};
+    core::CallSweep sweep;
+    sweep.failAt = failAt;
+    sweep.andLater = andLater;
+    core::SetCallSweep(sweep);
+    return previous;
+}
+
+}  // namespace
+
+ScopedCallSweep::ScopedCallSweep() : m_previous(StartSweep(0, false)) {}
+
+ScopedCallSweep::ScopedCallSweep(std::uint64_t failAt, FaultMode mode) {
+    if (failAt == 0) throw std::invalid_argument("winsim: a call sweep counts from 1");
+    if (mode == FaultMode::Nth)
+        throw std::invalid_argument("winsim: a call sweep fails once or always");
+    m_previous = StartSweep(failAt, mode == FaultMode::Always);
+}
+
+ScopedCallSweep::~ScopedCallSweep() {
+    Lock lock(MachineLock());
+    std::optional<core::CallSweep> previous;
+    if (m_previous) {
+        core::CallSweep sweep;
+        sweep.failAt = m_previous->failAt;
+        sweep.andLater = m_previous->andLater;
+        sweep.calls = m_previous->calls;
+        sweep.failed = m_previous->failed;
+        sweep.failedNames = m_previous->failedNames;
+        previous = sweep;
+    }
+    core::SetCallSweep(previous);
+}
+
+std::uint64_t ScopedCallSweep::Calls() const {
+    Lock lock(MachineLock());
+    return core::GetCallSweep().calls;
+}
+
+std::uint64_t ScopedCallSweep::Failed() const {
+    Lock lock(MachineLock());
+    return core::GetCallSweep().failed;
+}
+
+std::vector<std::string> ScopedCallSweep::FailedCalls() const {
+    Lock lock(MachineLock());
+    return core::GetCallSweep().failedNames;
+}
+
 // ---- Journal --------------------------------------------------------------------------------
 
 namespace {

@@ -338,7 +338,7 @@ std::string StatusText(win::NTSTATUS status) {
 QORVEX_SIM_CALL(GetModuleHandleW, Channel::LastError, nullptr);
 QORVEX_SIM_CALL(GetProcAddress, Channel::LastError, nullptr);
 QORVEX_SIM_CALL(GetCurrentProcess, Channel::None, nullptr);
-QORVEX_SIM_CALL(RtlGetVersion, Channel::Status, static_cast<NTSTATUS>(error));
+QORVEX_SIM_CALL(RtlGetVersion, Channel::NtStatus, static_cast<NTSTATUS>(error));
 QORVEX_SIM_CALL(GetProductInfo, Channel::LastError, FALSE);
 QORVEX_SIM_CALL(GetNativeSystemInfo, Channel::None, 0);
 QORVEX_SIM_CALL(GetSystemInfo, Channel::None, 0);
