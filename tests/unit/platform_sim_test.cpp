@@ -1124,4 +1124,46 @@ TEST_F(PlatformSimTest, ConcurrentCallersKeepTheMachineConsistent) {
     EXPECT_EQ(0u, winsim::OpenHandleCount());
 }
 
+// Thousands of live blocks at once, freed by other threads than the ones that took them, in
+// an order unlike the allocation order, each freed twice: every first free is accepted, every
+// second refused and counted, and the counters come back to where they were.
+TEST_F(PlatformSimTest, HeapKeepsManyBlocksAcrossThreadsAndRefusesEverySecondFree) {
+    constexpr int kThreads = 4;
+    constexpr int kBlocks = 3000;
+    const win::HANDLE heap = win::GetProcessHeap();
+    const winsim::HeapStats before = winsim::GetHeapStats();
+    std::vector<std::vector<void*>> taken(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kBlocks; ++i)
+                taken[t].push_back(win::HeapAlloc(heap, 0, 1 + (i * 7 + t) % 300));
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    threads.clear();
+    EXPECT_EQ(before.liveBlocks + kThreads * kBlocks, winsim::GetHeapStats().liveBlocks);
+
+    std::atomic<int> accepted{0};
+    std::atomic<int> refused{0};
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            const std::vector<void*>& blocks = taken[(t + 1) % kThreads];
+            for (int i = 0; i < kBlocks; ++i) {
+                void* block = blocks[(i * 17) % kBlocks];
+                (win::HeapFree(heap, 0, block) ? accepted : refused)++;
+                (win::HeapFree(heap, 0, block) ? accepted : refused)++;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(kThreads * kBlocks, accepted.load());
+    EXPECT_EQ(kThreads * kBlocks, refused.load());
+    const winsim::HeapStats after = winsim::GetHeapStats();
+    EXPECT_EQ(before.liveBlocks, after.liveBlocks);
+    EXPECT_EQ(before.bytesInUse, after.bytesInUse);
+    EXPECT_EQ(before.invalidFrees + kThreads * kBlocks, after.invalidFrees);
+    EXPECT_EQ(before.frees + kThreads * kBlocks, after.frees);
+}
+
 }  // namespace

@@ -132,7 +132,8 @@ enum class Journaling {
 
 enum class Locking {
     Always,         // the body runs under the machine lock
-    ForFaultsOnly,  // pure functions: the lock is taken only when a fault may be injected
+    ForFaultsOnly,  // the lock is taken only when a fault may be injected or the call may be
+                    // journaled: pure functions, and bodies that guard their own state (the heap)
 };
 
 struct CallDescriptor {
@@ -198,7 +199,8 @@ struct JournalRecord {
 
 struct JournalState {
     bool on = false;
-    bool includeHeap = false;
+    // Also read without the lock, by heap calls deciding whether they need it.
+    std::atomic<bool> includeHeap{false};
     std::vector<JournalRecord> entries;
 };
 
@@ -378,17 +380,21 @@ typename Signature<decltype(Function)>::Result Simulate(
         (void)arguments;
     }
 
-    Lock lock(MachineLock(), std::defer_lock);
+    Lock lock;
     std::optional<std::uint32_t> fault;
-    if (call.locking == Locking::Always || (call.channel != Channel::None && MayFault())) {
-        lock.lock();
+    if (call.locking == Locking::Always || (call.channel != Channel::None && MayFault()) ||
+        (call.journaling == Journaling::WithHeap &&
+         Journal().includeHeap.load(std::memory_order_relaxed))) {
+        lock = Lock(MachineLock());
         if (call.channel != Channel::None) fault = TakeFault(call.name);
     }
     // The arguments' text is taken before the body runs: a block the call frees is gone after.
     std::optional<std::string> args;
     if (lock.owns_lock() && Journals(call)) args = argsText();
+    // A call being journaled keeps the lock until its record is written.
+    const bool unlockForBody = call.locking == Locking::ForFaultsOnly && !args;
     if constexpr (std::is_void_v<R>) {
-        if (call.locking == Locking::ForFaultsOnly && lock.owns_lock()) lock.unlock();
+        if (unlockForBody && lock.owns_lock()) lock.unlock();
         body();
         if (args) Record(call.name, std::move(*args), resultText());
     } else {
@@ -399,7 +405,7 @@ typename Signature<decltype(Function)>::Result Simulate(
             result = internal::Report<R>(call, *fault, Spec::Failure(*fault));
             failed = true;
         } else {
-            if (call.locking == Locking::ForFaultsOnly && lock.owns_lock()) lock.unlock();
+            if (unlockForBody && lock.owns_lock()) lock.unlock();
             result = body();
             if constexpr (std::is_same_v<R, win::BOOL> || std::is_pointer_v<R> ||
                           std::is_same_v<R, win::DWORD>) {
