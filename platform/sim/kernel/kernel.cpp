@@ -155,7 +155,8 @@ QORVEX_SIM_ROOM(kernel, 0, ResetKernel);
 
 }  // namespace
 
-QORVEX_SIM_CALL(GetProcessHeap, Channel::LastError, nullptr, Journaling::WithHeap);
+QORVEX_SIM_CALL(GetProcessHeap, Channel::LastError, nullptr, Journaling::WithHeap,
+                winsim::core::Locking::ForFaultsOnly);
 // HeapAlloc is documented not to set the last error: callers must only test for null.
 QORVEX_SIM_CALL(HeapAlloc, Channel::NullOnly, nullptr, Journaling::WithHeap,
                 winsim::core::Locking::ForFaultsOnly);
