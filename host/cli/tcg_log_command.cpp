@@ -8,6 +8,7 @@
 // With --log the command runs on a fresh simulated machine whose current boot has one resume per
 // file, in the order given, so logs copied off a real machine can be read without setting up a
 // machine directory.
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -138,54 +139,57 @@ private:
     std::size_t m_used = 0;
 };
 
+// Writes `value` as a \uXXXX escape at out; returns the end.
+char* WriteUnicodeEscape(char* out, unsigned value) noexcept {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    *out++ = '\\';
+    *out++ = 'u';
+    for (int shift = 12; shift >= 0; shift -= 4) *out++ = kDigits[(value >> shift) & 0xF];
+    return out;
+}
+
+// How JSON writes each ASCII character: 0 as it is, 'u' as a \u00XX escape, else a backslash
+// and this letter.
+constexpr std::array<char, 128> kJsonAsciiEscapes = [] {
+    std::array<char, 128> escapes{};
+    for (int c = 0; c < 0x20; ++c) escapes[c] = 'u';
+    escapes['"'] = '"';
+    escapes['\\'] = '\\';
+    escapes['\n'] = 'n';
+    escapes['\r'] = 'r';
+    escapes['\t'] = 't';
+    return escapes;
+}();
+
 // Writes a JSON string literal of UTF-16 text, in UTF-8; unpaired surrogates keep their value
 // as \uXXXX escapes, which JSON allows.
 void WriteJsonWideString(ChunkedWriter& writer, std::u16string_view text) {
     // Each unit takes at most 6 bytes (an escape); a surrogate pair takes 4.
     char* out = writer.Room(6 * text.size() + 2);
-    auto escape = [&](unsigned value) {
-        static constexpr char kDigits[] = "0123456789abcdef";
-        *out++ = '\\';
-        *out++ = 'u';
-        for (int shift = 12; shift >= 0; shift -= 4) *out++ = kDigits[(value >> shift) & 0xF];
-    };
     *out++ = '"';
-    for (std::size_t i = 0; i < text.size();) {
-        const char16_t unit = text[i];
-        if (unit >= 0x20 && unit < 0x7F && unit != u'"' && unit != u'\\') {
-            *out++ = static_cast<char>(unit);
+    const char16_t* const units = text.data();
+    const std::size_t count = text.size();
+    for (std::size_t i = 0; i < count;) {
+        const char16_t unit = units[i];
+        if (unit < 0x80) {
             ++i;
+            const char escape = kJsonAsciiEscapes[unit];
+            if (escape == 0) {
+                *out++ = static_cast<char>(unit);
+            } else if (escape != 'u') {
+                *out++ = '\\';
+                *out++ = escape;
+            } else {
+                out = WriteUnicodeEscape(out, unit);
+            }
             continue;
         }
-        const char32_t c = utf::NextCodePoint(text.data(), text.size(), i);
-        switch (c) {
-            case U'"':
-                *out++ = '\\';
-                *out++ = '"';
-                break;
-            case U'\\':
-                *out++ = '\\';
-                *out++ = '\\';
-                break;
-            case U'\n':
-                *out++ = '\\';
-                *out++ = 'n';
-                break;
-            case U'\r':
-                *out++ = '\\';
-                *out++ = 'r';
-                break;
-            case U'\t':
-                *out++ = '\\';
-                *out++ = 't';
-                break;
-            default:
-                if (c < 0x20 || utf::IsSurrogate(c)) {
-                    escape(static_cast<unsigned>(c));
-                } else {
-                    utf::EncodeUtf8(c, out);
-                    out += utf::Utf8Width(c);
-                }
+        const char32_t c = utf::NextCodePoint(units, count, i);
+        if (utf::IsSurrogate(c)) {
+            out = WriteUnicodeEscape(out, static_cast<unsigned>(c));
+        } else {
+            utf::EncodeUtf8(c, out);
+            out += utf::Utf8Width(c);
         }
     }
     *out++ = '"';
