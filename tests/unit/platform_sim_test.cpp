@@ -437,6 +437,40 @@ TEST_F(PlatformSimTest, ReadFileRefusesUnmodelledAndUnsafeArguments) {
     win::CloseHandle(file);
 }
 
+// A file that shows a host file reads the host's bytes at each read, from where the handle
+// stands; a host file that became shorter reads as zeros up to the size it had when put.
+TEST_F(PlatformSimTest, HostFileIsReadWhereTheSimulatedFileIsRead) {
+    const std::filesystem::path host =
+        std::filesystem::temp_directory_path() / ("qorvex-host-file-" + std::to_string(getpid()));
+    std::ofstream(host, std::ios::binary) << "0123456789";
+    ASSERT_EQ("", winsim::PutHostFile(kLogPath, host.string()));
+
+    char buffer[16] = {};
+    win::DWORD read = 0;
+    win::HANDLE file = Open(kLogPath);
+    ASSERT_NE(win::INVALID_HANDLE_VALUE, file);
+    EXPECT_EQ(10u, win::GetFileSize(file, nullptr));
+    ASSERT_TRUE(win::ReadFile(file, buffer, 4, &read, nullptr));
+    EXPECT_EQ("0123", std::string(buffer, read));
+    ASSERT_TRUE(win::ReadFile(file, buffer, sizeof buffer, &read, nullptr));
+    EXPECT_EQ("456789", std::string(buffer, read));
+    win::CloseHandle(file);
+
+    std::filesystem::resize_file(host, 3);
+    file = Open(kLogPath);
+    ASSERT_TRUE(win::ReadFile(file, buffer, sizeof buffer, &read, nullptr));
+    EXPECT_EQ(std::string("012\0\0\0\0\0\0\0", 10), std::string(buffer, read));
+    win::CloseHandle(file);
+    std::filesystem::remove(host);
+
+    // What cannot be shown leaves the machine as it was.
+    const char16_t* other = u"C:\\Windows\\Logs\\MeasuredBoot\\0000000017-0000000001.log";
+    EXPECT_THAT(winsim::PutHostFile(other, host.string()), HasSubstr("No such file"));
+    EXPECT_EQ("not a regular file",
+              winsim::PutHostFile(other, std::filesystem::temp_directory_path().string()));
+    EXPECT_FALSE(winsim::FileExists(other));
+}
+
 // ---- StringCchPrintfW ------------------------------------------------------------------------
 
 TEST_F(PlatformSimTest, StringCchPrintfWFormatsLikeTheWindowsRuntime) {
