@@ -29,6 +29,8 @@
 #include "zef/vector.h"
 
 #if !defined(_WIN32)
+#include <malloc.h>
+
 #include "winsim/sim.h"
 #endif
 
@@ -68,11 +70,22 @@ std::string ParseArguments(const std::vector<std::string>& args, TcgLogArguments
 }
 
 #if !defined(_WIN32)
+// The log buffer is freed once parsed, and the module's strings follow: kept in the C heap
+// instead of handed back to the system, its pages are reused by them instead of being mapped
+// and zeroed afresh. The process is short-lived; a log above the largest threshold is mapped
+// as before.
+void KeepFreedMemoryForReuse() {
+    constexpr int kLargestMmapThreshold = 32 << 20;  // glibc's upper bound on 64-bit
+    mallopt(M_MMAP_THRESHOLD, kLargestMmapThreshold);
+    mallopt(M_TRIM_THRESHOLD, 2 * kLargestMmapThreshold);
+}
+
 // Replaces the simulated machine by one whose current boot has one resume per file. Returns an
 // empty string, or why a file could not be used. The simulated logs show the files themselves:
 // the module's read is the only copy of a log that the process makes.
 std::string PrepareMachineFromLogs(const std::vector<std::string>& files) {
     constexpr std::uint32_t kBootCount = 1;
+    KeepFreedMemoryForReuse();
     for (const std::string& file : files) {
         std::error_code ec;
         if (!std::filesystem::is_regular_file(file, ec))
