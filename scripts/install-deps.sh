@@ -14,6 +14,8 @@ set -euo pipefail
 # wine, wine64                   runs the Windows tests; wine brings the `wine` launcher
 # clang-format                   the house format
 # python3                        the command-line tests read the host's JSON output
+# tpm2-tools, time               bench/tcg_log_vs_tpm2.sh: tpm2_eventlog to compare with, and
+#                                /usr/bin/time for peak memory
 readonly PACKAGES=(
     cmake ninja-build g++
     clang libclang-rt-14-dev
@@ -22,6 +24,7 @@ readonly PACKAGES=(
     wine wine64
     clang-format
     python3
+    tpm2-tools time
 )
 # Commands the scripts and the presets call by name, checked after an install.
 readonly COMMANDS=(

@@ -213,6 +213,11 @@ inline bool Journals(const CallDescriptor& call) {
            (call.journaling == Journaling::WithHeap && journal.includeHeap);
 }
 QORVEX_SIM_SHARED void Record(std::string_view call, std::string args, std::string result);
+// Lock-free: whether heap calls may be journaled now (the journal lives as long as the process).
+inline bool JournalsHeapCalls() {
+    static const JournalState& journal = Journal();
+    return journal.includeHeap.load(std::memory_order_relaxed);
+}
 
 // Journal text.
 QORVEX_SIM_SHARED std::string Quote(const char16_t* text);
@@ -383,8 +388,7 @@ typename Signature<decltype(Function)>::Result Simulate(
     Lock lock;
     std::optional<std::uint32_t> fault;
     if (call.locking == Locking::Always || (call.channel != Channel::None && MayFault()) ||
-        (call.journaling == Journaling::WithHeap &&
-         Journal().includeHeap.load(std::memory_order_relaxed))) {
+        (call.journaling == Journaling::WithHeap && JournalsHeapCalls())) {
         lock = Lock(MachineLock());
         if (call.channel != Channel::None) fault = TakeFault(call.name);
     }

@@ -38,7 +38,7 @@ void AdviseLargeBlock(void* block, std::size_t bytes) noexcept {
 // The live blocks by address, for the leak counters and to tell a block of this heap from a
 // double free or a foreign pointer without reading the memory the pointer names. Open
 // addressing with linear probing; removal shifts the following entries back, so no tombstones
-// pile up. The table doubles at three quarters full and never shrinks: a steady workload never
+// pile up. The table doubles at half full and never shrinks: a steady workload never
 // rehashes, and neither a lookup nor an update allocates.
 class BlockTable {
 public:
@@ -48,7 +48,7 @@ public:
 
     // False when the table needed to grow and could not (out of memory).
     bool Insert(void* block, std::size_t bytes) noexcept {
-        if (4 * (m_count + 1) > 3 * m_capacity && !Grow()) return false;
+        if (2 * (m_count + 1) > m_capacity && !Grow()) return false;
         Place(block, bytes);
         ++m_count;
         return true;
