@@ -6,7 +6,7 @@
 // BM_GetRawTcgLog reports:
 //   per_plain_read  the CPU time of one GetRawTcgLog divided by the CPU time of one pass of
 //                   plain reads over the 64 files, both measured in that benchmark; meant to
-//                   stay at or below 1.5;
+//                   stay at or below 4;
 //   peak_heap       the most process-heap bytes in use during the call beyond what was in use
 //                   before it (the simulated heap's counters);
 //   heap_budget     the largest single log + the result's heap bytes + 64 KiB;

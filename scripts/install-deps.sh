@@ -15,7 +15,9 @@ set -euo pipefail
 # clang-format                   the house format
 # python3                        the command-line tests read the host's JSON output
 # zip                            scripts/package.sh packs the Windows SDK
-# tpm2-tools                     tpm2_eventlog, the independent PCR replay the log reader is checked against
+# tpm2-tools                     tpm2_eventlog, the independent PCR replay the log reader is checked
+#                                against, and what bench/tcg_log_vs_tpm2.sh compares with
+# time                           /usr/bin/time, peak memory in bench/tcg_log_vs_tpm2.sh
 readonly PACKAGES=(
     cmake ninja-build g++
     clang libclang-rt-14-dev
@@ -25,7 +27,7 @@ readonly PACKAGES=(
     clang-format
     python3
     zip
-    tpm2-tools
+    tpm2-tools time
 )
 # Commands the scripts and the presets call by name, checked after an install.
 readonly COMMANDS=(

@@ -1,6 +1,7 @@
 // qorvex-host: loads the qorvex module as a product's host does (by path, through its two
 // exports only), hands it the reference host services and runs one command against it. Trace
 // records of the module go to stderr as "[level] text".
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -164,7 +165,13 @@ void ReportError(const Options& options, const std::string& message) {
 std::string LoadMachine(const Options& options) {
     std::string directory = options.machineDirectory;
 #if defined(QORVEX_DEFAULT_MACHINE)
-    if (directory.empty()) {
+    // `tcg-log --log FILE` replaces the machine by one of its own: the bundled one would be
+    // loaded only to be thrown away.
+    const bool bringsItsOwnMachine =
+        options.command == "tcg-log" &&
+        std::any_of(options.commandArgs.begin(), options.commandArgs.end(),
+                    [](const std::string& arg) { return arg.rfind("--log", 0) == 0; });
+    if (directory.empty() && !bringsItsOwnMachine) {
         std::error_code error;
         if (std::filesystem::is_regular_file(
                 std::filesystem::path(QORVEX_DEFAULT_MACHINE) / "machine.json", error)) {

@@ -10,8 +10,10 @@
 // With --log the command runs on a fresh simulated machine whose current boot has one resume per
 // file, in the order given, so logs copied off a real machine can be read without setting up a
 // machine directory. --events reads the files itself and works on Windows builds too.
+#include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -29,6 +31,8 @@
 #include "zef/vector.h"
 
 #if !defined(_WIN32)
+#include <malloc.h>
+
 #include "winsim/sim.h"
 #endif
 
@@ -81,104 +85,143 @@ std::string ParseArguments(const std::vector<std::string>& args, TcgLogArguments
 }
 
 #if !defined(_WIN32)
+// The log buffer is freed once parsed, and the module's strings follow: kept in the C heap
+// instead of handed back to the system, its pages are reused by them instead of being mapped
+// and zeroed afresh. The process is short-lived; a log above the largest threshold is mapped
+// as before.
+void KeepFreedMemoryForReuse() {
+    constexpr int kLargestMmapThreshold = 32 << 20;  // glibc's upper bound on 64-bit
+    mallopt(M_MMAP_THRESHOLD, kLargestMmapThreshold);
+    mallopt(M_TRIM_THRESHOLD, 2 * kLargestMmapThreshold);
+}
+
 // Replaces the simulated machine by one whose current boot has one resume per file. Returns an
-// empty string, or why a file could not be used.
+// empty string, or why a file could not be used. The simulated logs show the files themselves:
+// the module's read is the only copy of a log that the process makes.
 std::string PrepareMachineFromLogs(const std::vector<std::string>& files) {
     constexpr std::uint32_t kBootCount = 1;
-    std::vector<std::vector<std::uint8_t>> logs;
+    KeepFreedMemoryForReuse();
     for (const std::string& file : files) {
         std::error_code ec;
         if (!std::filesystem::is_regular_file(file, ec))
             return "cannot open log file '" + file + "': not a regular file";
-        std::ifstream in(file, std::ios::binary);
-        if (!in) return "cannot open log file '" + file + "'";
-        // Read in chunks through the stream (not istreambuf_iterator), so a read error sets a
-        // flag instead of throwing out of the command. An empty file is a valid archived log:
-        // the module reads nothing from it and succeeds, and so must the analyst.
-        std::vector<std::uint8_t> bytes;
-        char chunk[64 * 1024];
-        while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-            bytes.insert(bytes.end(), chunk, chunk + in.gcount());
-            if (in.eof()) break;
-        }
-        if (in.bad()) return "cannot read log file '" + file + "'";
-        logs.push_back(std::move(bytes));
+        // An empty file is a valid archived log: the module reads nothing from it and
+        // succeeds, and so must the analyst.
+        if (!std::ifstream(file, std::ios::binary)) return "cannot open log file '" + file + "'";
     }
 
     winsim::Reset();
     winsim::SetRegistryDword(u"System\\CurrentControlSet\\services\\TPM", u"OsBootCount",
                              kBootCount);
     winsim::SetRegistryDword(u"System\\CurrentControlSet\\Control\\IntegrityServices",
-                             u"OsResumeCount", static_cast<std::uint32_t>(logs.size() - 1));
+                             u"OsResumeCount", static_cast<std::uint32_t>(files.size() - 1));
     const std::u16string folder = winsim::GetWindowsDirectory();
-    for (std::size_t resume = 0; resume < logs.size(); ++resume) {
+    for (std::size_t resume = 0; resume < files.size(); ++resume) {
         char name[64];
         std::snprintf(name, sizeof name, "\\Logs\\MeasuredBoot\\%010u-%010u.log", kBootCount,
                       static_cast<unsigned>(resume));
-        winsim::PutFile(folder + utf::ToUtf16(name), std::move(logs[resume]));
+        const std::string why = winsim::PutHostFile(folder + utf::ToUtf16(name), files[resume]);
+        if (!why.empty()) return "cannot open log file '" + files[resume] + "': " + why;
     }
     return {};
 }
 #endif
-
-// Walks UTF-16 text as code points; an unpaired surrogate is handed to lone() instead, because
-// UTF-8 cannot carry it (the logs' paths are not checked by anyone before us).
-template <class CodePoint, class Lone>
-void ForEachCodePoint(std::u16string_view text, CodePoint&& codePoint, Lone&& lone) {
-    for (std::size_t i = 0; i < text.size();) {
-        const char32_t c = utf::NextCodePoint(text.data(), text.size(), i);
-        if (utf::IsSurrogate(c)) {
-            lone(static_cast<char16_t>(c));
-        } else {
-            codePoint(c);
-        }
-    }
-}
 
 // For text output: unpaired surrogates become U+FFFD.
 std::string Utf8FromUtf16(std::u16string_view text) {
     return utf::ToUtf8(text);
 }
 
-// A JSON string literal of UTF-16 text, in UTF-8; unpaired surrogates keep their value as
-// \uXXXX escapes, which JSON allows.
-std::string JsonWideString(std::u16string_view text) {
-    std::string json = "\"";
-    auto escape = [&](unsigned value) {
-        char buffer[8];
-        std::snprintf(buffer, sizeof buffer, "\\u%04x", value);
-        json += buffer;
-    };
-    ForEachCodePoint(
-        text,
-        [&](char32_t c) {
-            switch (c) {
-                case U'"':
-                    json += "\\\"";
-                    break;
-                case U'\\':
-                    json += "\\\\";
-                    break;
-                case U'\n':
-                    json += "\\n";
-                    break;
-                case U'\r':
-                    json += "\\r";
-                    break;
-                case U'\t':
-                    json += "\\t";
-                    break;
-                default:
-                    if (c < 0x20) {
-                        escape(static_cast<unsigned>(c));
-                    } else {
-                        utf::AppendUtf8(json, c);
-                    }
+// Output gathered in one reserved buffer and handed to the stream a chunk at a time: the paths
+// of a large log make megabytes of JSON, which are neither built in one string nor written a
+// piece at a time.
+class ChunkedWriter {
+public:
+    explicit ChunkedWriter(std::ostream& out) : m_out(out), m_buffer(kChunk) {}
+    ChunkedWriter(const ChunkedWriter&) = delete;
+    ChunkedWriter& operator=(const ChunkedWriter&) = delete;
+
+    // Where at least `count` further bytes may be written; Commit says how many were.
+    char* Room(std::size_t count) {
+        if (m_buffer.size() - m_used < count) {
+            Flush();
+            if (m_buffer.size() < count) m_buffer.resize(count);
+        }
+        return m_buffer.data() + m_used;
+    }
+    void Commit(char* end) noexcept { m_used = static_cast<std::size_t>(end - m_buffer.data()); }
+    void Append(std::string_view text) {
+        char* at = Room(text.size());
+        std::memcpy(at, text.data(), text.size());
+        Commit(at + text.size());
+    }
+    void Flush() {
+        m_out.write(m_buffer.data(), static_cast<std::streamsize>(m_used));
+        m_used = 0;
+    }
+
+private:
+    static constexpr std::size_t kChunk = 64 * 1024;
+    std::ostream& m_out;
+    std::vector<char> m_buffer;
+    std::size_t m_used = 0;
+};
+
+// Writes `value` as a \uXXXX escape at out; returns the end.
+char* WriteUnicodeEscape(char* out, unsigned value) noexcept {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    *out++ = '\\';
+    *out++ = 'u';
+    for (int shift = 12; shift >= 0; shift -= 4) *out++ = kDigits[(value >> shift) & 0xF];
+    return out;
+}
+
+// How JSON writes each ASCII character: 0 as it is, 'u' as a \u00XX escape, else a backslash
+// and this letter.
+constexpr std::array<char, 128> kJsonAsciiEscapes = [] {
+    std::array<char, 128> escapes{};
+    for (int c = 0; c < 0x20; ++c) escapes[c] = 'u';
+    escapes['"'] = '"';
+    escapes['\\'] = '\\';
+    escapes['\n'] = 'n';
+    escapes['\r'] = 'r';
+    escapes['\t'] = 't';
+    return escapes;
+}();
+
+// Writes a JSON string literal of UTF-16 text, in UTF-8; unpaired surrogates keep their value
+// as \uXXXX escapes, which JSON allows.
+void WriteJsonWideString(ChunkedWriter& writer, std::u16string_view text) {
+    // Each unit takes at most 6 bytes (an escape); a surrogate pair takes 4.
+    char* out = writer.Room(6 * text.size() + 2);
+    *out++ = '"';
+    const char16_t* const units = text.data();
+    const std::size_t count = text.size();
+    for (std::size_t i = 0; i < count;) {
+        const char16_t unit = units[i];
+        if (unit < 0x80) {
+            ++i;
+            const char escape = kJsonAsciiEscapes[unit];
+            if (escape == 0) {
+                *out++ = static_cast<char>(unit);
+            } else if (escape != 'u') {
+                *out++ = '\\';
+                *out++ = escape;
+            } else {
+                out = WriteUnicodeEscape(out, unit);
             }
-        },
-        [&](char16_t unit) { escape(unit); });
-    json += '"';
-    return json;
+            continue;
+        }
+        const char32_t c = utf::NextCodePoint(units, count, i);
+        if (utf::IsSurrogate(c)) {
+            out = WriteUnicodeEscape(out, static_cast<unsigned>(c));
+        } else {
+            utf::EncodeUtf8(c, out);
+            out += utf::Utf8Width(c);
+        }
+    }
+    *out++ = '"';
+    writer.Commit(out);
 }
 
 std::string Hex(const std::uint8_t* bytes, std::size_t count) {
@@ -192,20 +235,15 @@ std::string Hex(const std::uint8_t* bytes, std::size_t count) {
 }
 
 struct RawLogContents {
-    std::vector<std::u16string> modulePaths;
+    zef::vector<zef::wstring_t> modulePaths;
     std::optional<std::string> pcr4;
     std::optional<std::string> pcr8;
 };
 
 // Reads the three accessors. "Not found" is an empty answer; any other failure is returned.
 zef::ResultCode ReadContents(IRawTcgLog* log, RawLogContents& contents) {
-    zef::vector<zef::wstring_t> paths;
-    zef::ResultCode code = log->GetModulePaths(paths);
+    zef::ResultCode code = log->GetModulePaths(contents.modulePaths);
     if (code < 0 && code != kNotFound) return code;
-    if (code >= 0) {
-        for (const zef::wstring_t& path : paths)
-            contents.modulePaths.emplace_back(path.data(), path.size());
-    }
 
     struct Digest {
         zef::ResultCode (IRawTcgLog::*get)(std::uint8_t*);
@@ -237,22 +275,29 @@ void PrintContents(CommandContext& context, const RawLogContents& contents) {
         auto digest = [](const std::optional<std::string>& hex) {
             return hex ? JsonString(*hex) : std::string("null");
         };
-        out << "{\"result\": " << JsonString(FormatResultCode(zef::rc::kOk))
-            << ", \"message\": " << JsonString(ResultCodeText(zef::rc::kOk))
-            << ", \"modulePaths\": [";
+        ChunkedWriter writer(out);
+        writer.Append("{\"result\": ");
+        writer.Append(JsonString(FormatResultCode(zef::rc::kOk)));
+        writer.Append(", \"message\": ");
+        writer.Append(JsonString(ResultCodeText(zef::rc::kOk)));
+        writer.Append(", \"modulePaths\": [");
         for (std::size_t i = 0; i < contents.modulePaths.size(); ++i) {
-            if (i != 0) out << ", ";
-            out << JsonWideString(contents.modulePaths[i]);
+            if (i != 0) writer.Append(", ");
+            WriteJsonWideString(writer, contents.modulePaths[i].view());
         }
-        out << "], \"pcr4CompactHash\": " << digest(contents.pcr4)
-            << ", \"pcr8CompactHash\": " << digest(contents.pcr8) << "}\n";
+        writer.Append("], \"pcr4CompactHash\": ");
+        writer.Append(digest(contents.pcr4));
+        writer.Append(", \"pcr8CompactHash\": ");
+        writer.Append(digest(contents.pcr8));
+        writer.Append("}\n");
+        writer.Flush();
         return;
     }
     out << "GetRawTcgLog: " << FormatResultCode(zef::rc::kOk) << ' ' << ResultCodeText(zef::rc::kOk)
         << '\n';
     out << "module paths (" << contents.modulePaths.size() << "):\n";
-    for (const std::u16string& path : contents.modulePaths)
-        out << "  " << Utf8FromUtf16(path) << '\n';
+    for (const zef::wstring_t& path : contents.modulePaths)
+        out << "  " << Utf8FromUtf16(path.view()) << '\n';
     out << "PCR 4 compact hash: " << (contents.pcr4 ? *contents.pcr4 : "none") << '\n';
     out << "PCR 8 compact hash: " << (contents.pcr8 ? *contents.pcr8 : "none") << '\n';
 }

@@ -437,6 +437,40 @@ TEST_F(PlatformSimTest, ReadFileRefusesUnmodelledAndUnsafeArguments) {
     win::CloseHandle(file);
 }
 
+// A file that shows a host file reads the host's bytes at each read, from where the handle
+// stands; a host file that became shorter reads as zeros up to the size it had when put.
+TEST_F(PlatformSimTest, HostFileIsReadWhereTheSimulatedFileIsRead) {
+    const std::filesystem::path host =
+        std::filesystem::temp_directory_path() / ("qorvex-host-file-" + std::to_string(getpid()));
+    std::ofstream(host, std::ios::binary) << "0123456789";
+    ASSERT_EQ("", winsim::PutHostFile(kLogPath, host.string()));
+
+    char buffer[16] = {};
+    win::DWORD read = 0;
+    win::HANDLE file = Open(kLogPath);
+    ASSERT_NE(win::INVALID_HANDLE_VALUE, file);
+    EXPECT_EQ(10u, win::GetFileSize(file, nullptr));
+    ASSERT_TRUE(win::ReadFile(file, buffer, 4, &read, nullptr));
+    EXPECT_EQ("0123", std::string(buffer, read));
+    ASSERT_TRUE(win::ReadFile(file, buffer, sizeof buffer, &read, nullptr));
+    EXPECT_EQ("456789", std::string(buffer, read));
+    win::CloseHandle(file);
+
+    std::filesystem::resize_file(host, 3);
+    file = Open(kLogPath);
+    ASSERT_TRUE(win::ReadFile(file, buffer, sizeof buffer, &read, nullptr));
+    EXPECT_EQ(std::string("012\0\0\0\0\0\0\0", 10), std::string(buffer, read));
+    win::CloseHandle(file);
+    std::filesystem::remove(host);
+
+    // What cannot be shown leaves the machine as it was.
+    const char16_t* other = u"C:\\Windows\\Logs\\MeasuredBoot\\0000000017-0000000001.log";
+    EXPECT_THAT(winsim::PutHostFile(other, host.string()), HasSubstr("No such file"));
+    EXPECT_EQ("not a regular file",
+              winsim::PutHostFile(other, std::filesystem::temp_directory_path().string()));
+    EXPECT_FALSE(winsim::FileExists(other));
+}
+
 // ---- StringCchPrintfW ------------------------------------------------------------------------
 
 TEST_F(PlatformSimTest, StringCchPrintfWFormatsLikeTheWindowsRuntime) {
@@ -1194,6 +1228,48 @@ TEST_F(PlatformSimTest, ConcurrentCallersKeepTheMachineConsistent) {
     EXPECT_EQ(before.liveBlocks, after.liveBlocks);
     EXPECT_EQ(before.bytesInUse, after.bytesInUse);
     EXPECT_EQ(0u, winsim::OpenHandleCount());
+}
+
+// Thousands of live blocks at once, freed by other threads than the ones that took them, in
+// an order unlike the allocation order, each freed twice: every first free is accepted, every
+// second refused and counted, and the counters come back to where they were.
+TEST_F(PlatformSimTest, HeapKeepsManyBlocksAcrossThreadsAndRefusesEverySecondFree) {
+    constexpr int kThreads = 4;
+    constexpr int kBlocks = 3000;
+    const win::HANDLE heap = win::GetProcessHeap();
+    const winsim::HeapStats before = winsim::GetHeapStats();
+    std::vector<std::vector<void*>> taken(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kBlocks; ++i)
+                taken[t].push_back(win::HeapAlloc(heap, 0, 1 + (i * 7 + t) % 300));
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    threads.clear();
+    EXPECT_EQ(before.liveBlocks + kThreads * kBlocks, winsim::GetHeapStats().liveBlocks);
+
+    std::atomic<int> accepted{0};
+    std::atomic<int> refused{0};
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            const std::vector<void*>& blocks = taken[(t + 1) % kThreads];
+            for (int i = 0; i < kBlocks; ++i) {
+                void* block = blocks[(i * 17) % kBlocks];
+                (win::HeapFree(heap, 0, block) ? accepted : refused)++;
+                (win::HeapFree(heap, 0, block) ? accepted : refused)++;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(kThreads * kBlocks, accepted.load());
+    EXPECT_EQ(kThreads * kBlocks, refused.load());
+    const winsim::HeapStats after = winsim::GetHeapStats();
+    EXPECT_EQ(before.liveBlocks, after.liveBlocks);
+    EXPECT_EQ(before.bytesInUse, after.bytesInUse);
+    EXPECT_EQ(before.invalidFrees + kThreads * kBlocks, after.invalidFrees);
+    EXPECT_EQ(before.frees + kThreads * kBlocks, after.frees);
 }
 
 }  // namespace

@@ -188,6 +188,58 @@ TEST_F(RawTcgLogTest, AccumulatesLogsAndTheLastDigestWins) {
     EXPECT_EQ(Bytes(std::begin(digest), std::end(digest)), Sha1(Text("p8 second")));
 }
 
+// Empty paths, paths short enough for a string's inline buffer and long ones come out in meeting
+// order, also from a log whose only path is empty.
+TEST_F(RawTcgLogTest, KeepsEmptyShortAndLongPathsInOrder) {
+    TcgLogBuilder mixed = TcgLogBuilder::Sha1Layout();
+    mixed.Add({EventTag(13, SipaFilePath(u"")), EventTag(13, SipaFilePath(u"\\a")),
+               EventTag(13, SipaFilePath(u"\\Windows\\system32\\drivers\\long.sys"))});
+    TcgLogBuilder onlyEmpty = TcgLogBuilder::Sha1Layout();
+    onlyEmpty.Add({EventTag(13, SipaFilePath(u""))});
+
+    zef::ref_ptr<RawTcgLogImpl> log = Create();
+    log->AddLog(Buffer(mixed.Build()));
+    log->AddLog(Buffer(onlyEmpty.Build()));
+    zef::vector<zef::wstring_t> paths;
+    ASSERT_EQ(log->GetModulePaths(paths), 0);
+    EXPECT_THAT(Paths(paths),
+                ElementsAre(u"", u"\\a", u"\\Windows\\system32\\drivers\\long.sys", u""));
+}
+
+// Whichever process-heap allocation of AddLog fails, std::bad_alloc comes out, the paths of the
+// earlier logs are all that the object holds and nothing leaks.
+TEST_F(RawTcgLogTest, AddLogRunningOutOfMemoryKeepsWhatEarlierLogsGave) {
+    zef::ref_ptr<RawTcgLogImpl> log = Create();
+    log->AddLog(Buffer(Log(LogLayout::Sha1, {u"\\Windows\\system32\\winload.efi"})));
+    const Bytes second = Log(LogLayout::CryptoAgile,
+                             {u"\\Windows\\system32\\hal.dll", u"\\Windows\\system32\\ci.dll"});
+    const std::uint64_t liveBefore = winsim::GetHeapStats().liveBlocks;
+    bool added = false;
+    int refused = 0;
+    for (std::uint32_t failing = 1; !added && failing < 64; ++failing) {
+        SCOPED_TRACE(failing);
+        zef::vector<std::uint8_t> buffer = Buffer(second);
+        try {
+            winsim::ScopedFault fault("HeapAlloc", winsim::FaultMode::Nth, failing, 0);
+            log->AddLog(std::move(buffer));
+            added = true;
+        } catch (const std::bad_alloc&) {
+            ++refused;
+            zef::vector<zef::wstring_t> paths;
+            ASSERT_EQ(log->GetModulePaths(paths), 0);
+            EXPECT_THAT(Paths(paths), ElementsAre(u"\\Windows\\system32\\winload.efi"));
+        }
+        if (!added) {
+            EXPECT_EQ(winsim::GetHeapStats().liveBlocks, liveBefore);
+        }
+    }
+    ASSERT_TRUE(added);
+    EXPECT_GE(refused, 3);  // the spans, the text block, the list of logs
+    zef::vector<zef::wstring_t> paths;
+    ASSERT_EQ(log->GetModulePaths(paths), 0);
+    EXPECT_EQ(paths.size(), 3u);
+}
+
 TEST_F(RawTcgLogTest, AddLogFreesTheBufferItTookOver) {
     const std::uint64_t before = winsim::GetHeapStats().liveBlocks;
     {

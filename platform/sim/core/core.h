@@ -133,7 +133,8 @@ enum class Journaling {
 
 enum class Locking {
     Always,         // the body runs under the machine lock
-    ForFaultsOnly,  // pure functions: the lock is taken only when a fault may be injected
+    ForFaultsOnly,  // the lock is taken only when a fault may be injected or the call may be
+                    // journaled: pure functions, and bodies that guard their own state (the heap)
 };
 
 struct CallDescriptor {
@@ -239,7 +240,8 @@ struct JournalRecord {
 
 struct JournalState {
     bool on = false;
-    bool includeHeap = false;
+    // Also read without the lock, by heap calls deciding whether they need it.
+    std::atomic<bool> includeHeap{false};
     std::vector<JournalRecord> entries;
 };
 
@@ -252,6 +254,11 @@ inline bool Journals(const CallDescriptor& call) {
            (call.journaling == Journaling::WithHeap && journal.includeHeap);
 }
 QORVEX_SIM_SHARED void Record(std::string_view call, std::string args, std::string result);
+// Lock-free: whether heap calls may be journaled now (the journal lives as long as the process).
+inline bool JournalsHeapCalls() {
+    static const JournalState& journal = Journal();
+    return journal.includeHeap.load(std::memory_order_relaxed);
+}
 
 // Journal text.
 QORVEX_SIM_SHARED std::string Quote(const char16_t* text);
@@ -419,17 +426,20 @@ typename Signature<decltype(Function)>::Result Simulate(
         (void)arguments;
     }
 
-    Lock lock(MachineLock(), std::defer_lock);
+    Lock lock;
     std::optional<std::uint32_t> fault;
-    if (call.locking == Locking::Always || (call.channel != Channel::None && MayFault())) {
-        lock.lock();
+    if (call.locking == Locking::Always || (call.channel != Channel::None && MayFault()) ||
+        (call.journaling == Journaling::WithHeap && JournalsHeapCalls())) {
+        lock = Lock(MachineLock());
         if (call.channel != Channel::None) fault = TakeFault(call.name);
     }
     // The arguments' text is taken before the body runs: a block the call frees is gone after.
     std::optional<std::string> args;
     if (lock.owns_lock() && Journals(call)) args = argsText();
+    // A call being journaled keeps the lock until its record is written.
+    const bool unlockForBody = call.locking == Locking::ForFaultsOnly && !args;
     if constexpr (std::is_void_v<R>) {
-        if (call.locking == Locking::ForFaultsOnly && lock.owns_lock()) lock.unlock();
+        if (unlockForBody && lock.owns_lock()) lock.unlock();
         body();
         if (args) Record(call.name, std::move(*args), resultText());
     } else {
@@ -440,7 +450,7 @@ typename Signature<decltype(Function)>::Result Simulate(
             result = internal::Report<R>(call, *fault, Spec::Failure(*fault));
             failed = true;
         } else {
-            if (call.locking == Locking::ForFaultsOnly && lock.owns_lock()) lock.unlock();
+            if (unlockForBody && lock.owns_lock()) lock.unlock();
             result = body();
             if constexpr (std::is_same_v<R, win::BOOL> || std::is_pointer_v<R> ||
                           std::is_same_v<R, win::DWORD>) {

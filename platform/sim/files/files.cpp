@@ -2,7 +2,12 @@
 // folders of a machine directory.
 #include "files/files.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -25,10 +30,41 @@ constexpr win::DWORD kSynchronize = 0x00100000u;
 constexpr win::DWORD kFileReadAttributes = 0x00000080u;
 
 constexpr std::uintmax_t kMaxFileBytes = 256u << 20;
+constexpr win::DWORD kErrorReadFault = 30;  // ERROR_READ_FAULT
+
+// A file of the host whose contents a simulated file shows: read where the simulated file is
+// read, so a large log is neither held in memory nor copied twice.
+class HostFile {
+public:
+    explicit HostFile(int descriptor) noexcept : m_descriptor(descriptor) {}
+    HostFile(const HostFile&) = delete;
+    HostFile& operator=(const HostFile&) = delete;
+    ~HostFile() { ::close(m_descriptor); }
+
+    // Reads count bytes at offset; a host file that has become shorter reads as zeros past its
+    // end. False on a read error of the host.
+    bool Read(std::uint64_t offset, std::uint8_t* out, std::size_t count) const noexcept {
+        std::size_t done = 0;
+        while (done < count) {
+            const ssize_t got =
+                ::pread(m_descriptor, out + done, count - done, static_cast<off_t>(offset + done));
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) return false;
+            if (got == 0) break;
+            done += static_cast<std::size_t>(got);
+        }
+        std::memset(out + done, 0, count - done);
+        return true;
+    }
+
+private:
+    int m_descriptor;
+};
 
 struct File {
     std::vector<std::uint8_t> bytes;
     std::uint64_t size = 0;  // >= bytes.size(); the tail beyond the stored bytes reads as zeros
+    std::shared_ptr<const HostFile> host;  // when set, the contents (bytes is empty)
 };
 
 struct FileEntry {
@@ -128,7 +164,11 @@ QORVEX_SIM_CALL(ReadFile, Channel::LastError, FALSE);
 
 namespace winsim::files {
 
-void PutFile(std::u16string_view path, std::vector<std::uint8_t> bytes, std::uint64_t size) {
+namespace {
+
+// Lock held. Creates or replaces the file at path; replacing keeps the file's identity.
+void PutContents(std::u16string_view path, std::vector<std::uint8_t> bytes, std::uint64_t size,
+                 std::shared_ptr<const HostFile> host) {
     auto canonical = CanonicalPath(path);
     if (!canonical || canonical->size() <= 3)
         throw std::invalid_argument("winsim: not an absolute file path: " + utf::ToUtf8(path));
@@ -141,12 +181,31 @@ void PutFile(std::u16string_view path, std::vector<std::uint8_t> bytes, std::uin
         // Keep the file's identity so that open handles see the new contents.
         it->second.file->bytes = std::move(bytes);
         it->second.file->size = size;
+        it->second.file->host = std::move(host);
         return;
     }
     auto file = std::make_shared<File>();
     file->bytes = std::move(bytes);
     file->size = size;
+    file->host = std::move(host);
     files.emplace(key, FileEntry{*canonical, std::move(file)});
+}
+
+}  // namespace
+
+void PutFile(std::u16string_view path, std::vector<std::uint8_t> bytes, std::uint64_t size) {
+    PutContents(path, std::move(bytes), size, nullptr);
+}
+
+std::string PutHostFile(std::u16string_view path, const std::string& hostPath) {
+    const int descriptor = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return std::strerror(errno);
+    auto host = std::make_shared<const HostFile>(descriptor);
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0) return std::strerror(errno);
+    if (!S_ISREG(status.st_mode)) return "not a regular file";
+    PutContents(path, {}, static_cast<std::uint64_t>(status.st_size), std::move(host));
+    return {};
 }
 
 void PutDirectory(std::u16string_view path) {
@@ -268,6 +327,13 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overla
                 open->position < contents.size ? contents.size - open->position : 0;
             const auto count = static_cast<DWORD>(std::min<std::uint64_t>(toRead, available));
             auto* out = static_cast<std::uint8_t*>(buffer);
+            if (contents.host != nullptr) {
+                if (!contents.host->Read(open->position, out, count))
+                    return Fail(kErrorReadFault, FALSE);
+                open->position += count;
+                *read = count;
+                return TRUE;
+            }
             for (DWORD copied = 0; copied < count;) {
                 const std::uint64_t at = open->position + copied;
                 if (at < contents.bytes.size()) {

@@ -13,6 +13,10 @@ namespace winsim::files {
 // Lock held. Throws std::invalid_argument for a path that is not absolute with a drive letter.
 QORVEX_SIM_SHARED void PutFile(std::u16string_view path, std::vector<std::uint8_t> bytes,
                                std::uint64_t size);
+// Lock held. A file whose contents are those of a file of the host, read at each ReadFile; an
+// empty string, or why the host file cannot be used (it stays unchanged then). Throws like
+// PutFile for a path that is not absolute.
+QORVEX_SIM_SHARED std::string PutHostFile(std::u16string_view path, const std::string& hostPath);
 QORVEX_SIM_SHARED void PutDirectory(std::u16string_view path);
 QORVEX_SIM_SHARED bool RemoveFile(std::u16string_view path);
 QORVEX_SIM_SHARED bool FileExists(std::u16string_view path);

@@ -19,6 +19,11 @@ void PutSparseFile(std::u16string_view path, std::vector<std::uint8_t> bytes, st
     files::PutFile(path, std::move(bytes), size);
 }
 
+std::string PutHostFile(std::u16string_view path, const std::string& hostPath) {
+    Lock lock(MachineLock());
+    return files::PutHostFile(path, hostPath);
+}
+
 void PutDirectory(std::u16string_view path) {
     Lock lock(MachineLock());
     files::PutDirectory(path);

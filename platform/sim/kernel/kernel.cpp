@@ -2,9 +2,14 @@
 // helpers of the simulated machine.
 #include "kernel/kernel.h"
 
+#include <sys/mman.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <new>
+#include <thread>
 #include <unordered_map>
 
 namespace {
@@ -15,16 +20,134 @@ using winsim::core::Journaling;
 // The process heap's handle: any stable, non-null address does.
 char g_processHeap;
 
-constexpr std::align_val_t kHeapAlignment{16};
+// Blocks come from the C library's malloc, which aligns as HeapAlloc does on x64.
+static_assert(alignof(std::max_align_t) >= 16);
 
-struct HeapState {
-    std::unordered_map<void*, std::size_t> blocks;
-    winsim::kernel::HeapCounters counters;
-    std::uint64_t limit = winsim::kernel::kDefaultHeapLimit;
+// Large blocks (whole log files) are asked to be backed by transparent huge pages where the
+// host offers them: a 16 MiB buffer then costs a few page faults instead of thousands. Only the
+// whole 2 MiB pages inside the block are advised; nothing changes where the host says no.
+void AdviseLargeBlock(void* block, std::size_t bytes) noexcept {
+    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+    if (bytes < 2 * kHugePage) return;
+    const auto begin = reinterpret_cast<std::uintptr_t>(block);
+    const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t last = (begin + bytes) & ~(kHugePage - 1);
+    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
+// The live blocks by address, for the leak counters and to tell a block of this heap from a
+// double free or a foreign pointer without reading the memory the pointer names. Open
+// addressing with linear probing; removal shifts the following entries back, so no tombstones
+// pile up. The table doubles at half full and never shrinks: a steady workload never
+// rehashes, and neither a lookup nor an update allocates.
+class BlockTable {
+public:
+    BlockTable() = default;
+    BlockTable(const BlockTable&) = delete;
+    BlockTable& operator=(const BlockTable&) = delete;
+
+    // False when the table needed to grow and could not (out of memory).
+    bool Insert(void* block, std::size_t bytes) noexcept {
+        if (2 * (m_count + 1) > m_capacity && !Grow()) return false;
+        Place(block, bytes);
+        ++m_count;
+        return true;
+    }
+
+    // Removes a live block and gives its size; false for a pointer that is not a live block.
+    bool Remove(void* block, std::size_t& bytes) noexcept {
+        if (m_count == 0) return false;
+        std::size_t hole = Home(block);
+        while (m_slots[hole].block != block) {
+            if (m_slots[hole].block == nullptr) return false;
+            hole = (hole + 1) & (m_capacity - 1);
+        }
+        bytes = m_slots[hole].bytes;
+        // Close the hole: an entry further along the run moves into it unless its home lies
+        // cyclically in (hole, next].
+        for (std::size_t next = (hole + 1) & (m_capacity - 1); m_slots[next].block != nullptr;
+             next = (next + 1) & (m_capacity - 1)) {
+            const std::size_t home = Home(m_slots[next].block);
+            const bool stays =
+                hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
+            if (stays) continue;
+            m_slots[hole] = m_slots[next];
+            hole = next;
+        }
+        m_slots[hole] = Slot{};
+        --m_count;
+        return true;
+    }
+
+private:
+    struct Slot {
+        void* block = nullptr;
+        std::size_t bytes = 0;
+    };
+
+    // Neighbouring blocks get neighbouring slots: blocks are mostly taken and given back in
+    // address order, so the table is walked like an array instead of missing the cache at
+    // every call. The higher bits fold in so that distant regions (the break heap, mappings)
+    // do not pile onto the same slots.
+    std::size_t Home(const void* block) const noexcept {
+        const auto address = reinterpret_cast<std::uintptr_t>(block);
+        return static_cast<std::size_t>((address >> 4) ^ (address >> 24)) & (m_capacity - 1);
+    }
+
+    void Place(void* block, std::size_t bytes) noexcept {
+        std::size_t slot = Home(block);
+        while (m_slots[slot].block != nullptr) slot = (slot + 1) & (m_capacity - 1);
+        m_slots[slot] = Slot{block, bytes};
+    }
+
+    bool Grow() noexcept {
+        const std::size_t capacity = m_capacity == 0 ? 256 : 2 * m_capacity;
+        auto* slots = static_cast<Slot*>(std::calloc(capacity, sizeof(Slot)));
+        if (slots == nullptr) return false;
+        AdviseLargeBlock(slots, capacity * sizeof(Slot));
+        Slot* old = m_slots;
+        const std::size_t oldCapacity = m_capacity;
+        m_slots = slots;
+        m_capacity = capacity;
+        for (std::size_t i = 0; i < oldCapacity; ++i)
+            if (old[i].block != nullptr) Place(old[i].block, old[i].bytes);
+        std::free(old);
+        return true;
+    }
+
+    Slot* m_slots = nullptr;
+    std::size_t m_capacity = 0;  // 0 or a power of two
+    std::size_t m_count = 0;
 };
 
+// The heap's own lock: HeapAlloc and HeapFree run without the machine lock (string code makes
+// very many of them), and their critical section is a few instructions long.
+class HeapLock {
+public:
+    void lock() noexcept {
+        while (m_held.exchange(true, std::memory_order_acquire))
+            while (m_held.load(std::memory_order_relaxed)) std::this_thread::yield();
+    }
+    void unlock() noexcept { m_held.store(false, std::memory_order_release); }
+
+private:
+    std::atomic<bool> m_held{false};
+};
+
+struct HeapState {
+    HeapLock lock;  // guards the fields below; taken inside the machine lock, never around it
+    BlockTable blocks;
+    winsim::kernel::HeapCounters counters;
+    // Set under the lock; HeapAlloc also reads it before taking the lock.
+    std::atomic<std::uint64_t> limit{winsim::kernel::kDefaultHeapLimit};
+};
+using HeapGuard = std::lock_guard<HeapLock>;
+
+// Constant-initialised and never destroyed (BlockTable keeps its slots): blocks may be freed
+// by static destructors that run after this file's.
+constinit HeapState g_heap;
+
 struct KernelState {
-    HeapState heap;
     std::unordered_map<std::uintptr_t, std::shared_ptr<winsim::kernel::KernelObject>> handles;
     std::uintptr_t nextHandle = 0x100;
 };
@@ -39,18 +162,22 @@ KernelState& State() {
 void ResetKernel() {
     KernelState& state = State();
     state.handles.clear();
-    state.heap.counters.peakBytesInUse = state.heap.counters.bytesInUse;
-    state.heap.limit = winsim::kernel::kDefaultHeapLimit;
+    HeapGuard guard(g_heap.lock);
+    g_heap.counters.peakBytesInUse = g_heap.counters.bytesInUse;
+    g_heap.limit = winsim::kernel::kDefaultHeapLimit;
 }
 
 QORVEX_SIM_ROOM(kernel, 0, ResetKernel);
 
 }  // namespace
 
-QORVEX_SIM_CALL(GetProcessHeap, Channel::LastError, nullptr, Journaling::WithHeap);
+QORVEX_SIM_CALL(GetProcessHeap, Channel::LastError, nullptr, Journaling::WithHeap,
+                winsim::core::Locking::ForFaultsOnly);
 // HeapAlloc is documented not to set the last error: callers must only test for null.
-QORVEX_SIM_CALL(HeapAlloc, Channel::NullOnly, nullptr, Journaling::WithHeap);
-QORVEX_SIM_CALL(HeapFree, Channel::LastError, FALSE, Journaling::WithHeap);
+QORVEX_SIM_CALL(HeapAlloc, Channel::NullOnly, nullptr, Journaling::WithHeap,
+                winsim::core::Locking::ForFaultsOnly);
+QORVEX_SIM_CALL(HeapFree, Channel::LastError, FALSE, Journaling::WithHeap,
+                winsim::core::Locking::ForFaultsOnly);
 QORVEX_SIM_CALL(DisableThreadLibraryCalls, Channel::LastError, FALSE);
 QORVEX_SIM_CALL(CloseHandle, Channel::LastError, FALSE);
 // Critical sections never take the machine lock: a thread waiting for one while holding it
@@ -105,16 +232,21 @@ std::size_t OwnedCriticalSections() {
 }
 
 HeapCounters GetHeapCounters() {
-    return State().heap.counters;
+    HeapState& heap = g_heap;
+    HeapGuard guard(heap.lock);
+    return heap.counters;
 }
 
 void ResetHeapPeak() {
-    HeapCounters& counters = State().heap.counters;
-    counters.peakBytesInUse = counters.bytesInUse;
+    HeapState& heap = g_heap;
+    HeapGuard guard(heap.lock);
+    heap.counters.peakBytesInUse = heap.counters.bytesInUse;
 }
 
 void SetHeapLimit(std::uint64_t bytes) {
-    State().heap.limit = bytes;
+    HeapState& heap = g_heap;
+    HeapGuard guard(heap.lock);
+    heap.limit = bytes;
 }
 
 }  // namespace winsim::kernel
@@ -137,11 +269,10 @@ HANDLE GetProcessHeap() {
 }
 
 LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
-    HeapState& state = State().heap;
+    HeapState& state = g_heap;
     const char* why = "";
     auto fail = [&](const char* reason, DWORD error) -> LPVOID {
         // Windows leaves ERROR_NOT_ENOUGH_MEMORY behind when the heap runs out.
-        ++state.counters.failedAllocations;
         why = reason;
         return Fail<LPVOID>(error, nullptr);
     };
@@ -149,23 +280,40 @@ LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
         {heap, flags, bytes},
         [&] { return Pointer(heap) + ", " + Hex(flags) + ", " + std::to_string(bytes); },
         [&]() -> LPVOID {
-            if (heap != &g_processHeap) return fail("unknown heap", ERROR_INVALID_HANDLE);
-            if (bytes > state.limit || state.counters.bytesInUse + bytes > state.limit)
-                return fail("out of memory", ERROR_NOT_ENOUGH_MEMORY);
-            // A zero-byte request still gets a distinct block, as on Windows.
-            void* block = ::operator new(bytes == 0 ? 1 : bytes, kHeapAlignment, std::nothrow);
+            if (heap != &g_processHeap) {
+                HeapGuard guard(state.lock);
+                ++state.counters.failedAllocations;
+                return fail("unknown heap", ERROR_INVALID_HANDLE);
+            }
+            // A zero-byte request still gets a distinct block, as on Windows. The block is
+            // taken outside the heap's lock; the limit is checked again under it.
+            void* block = nullptr;
+            if (bytes <= state.limit.load(std::memory_order_relaxed))
+                block = std::malloc(bytes == 0 ? 1 : bytes);
+            {
+                HeapGuard guard(state.lock);
+                auto& counters = state.counters;
+                if (block != nullptr &&
+                    counters.bytesInUse + bytes <= state.limit.load(std::memory_order_relaxed) &&
+                    state.blocks.Insert(block, bytes)) {
+                    ++counters.allocations;
+                    ++counters.liveBlocks;
+                    counters.bytesInUse += bytes;
+                    if (counters.bytesInUse > counters.peakBytesInUse)
+                        counters.peakBytesInUse = counters.bytesInUse;
+                } else {
+                    ++counters.failedAllocations;
+                    std::free(block);
+                    block = nullptr;
+                }
+            }
             if (block == nullptr) return fail("out of memory", ERROR_NOT_ENOUGH_MEMORY);
+            AdviseLargeBlock(block, bytes);
             if (flags & HEAP_ZERO_MEMORY) std::memset(block, 0, bytes);
-            state.blocks.emplace(block, bytes);
-            auto& counters = state.counters;
-            ++counters.allocations;
-            ++counters.liveBlocks;
-            counters.bytesInUse += bytes;
-            if (counters.bytesInUse > counters.peakBytesInUse)
-                counters.peakBytesInUse = counters.bytesInUse;
             return block;
         },
         [&] {
+            HeapGuard guard(state.lock);
             ++state.counters.failedAllocations;
             why = "fault";
         },
@@ -179,22 +327,24 @@ BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID block) {
         {heap, flags, block},
         [&] { return Pointer(heap) + ", " + Hex(flags) + ", " + Pointer(block); },
         [&]() -> BOOL {
-            HeapState& state = State().heap;
+            HeapState& state = g_heap;
             if (heap != &g_processHeap) return Fail(ERROR_INVALID_HANDLE, FALSE);
             if (block == nullptr) return TRUE;  // RtlFreeHeap accepts a null block
-            auto it = state.blocks.find(block);
-            if (it == state.blocks.end()) {
-                // A double free or a foreign pointer: Windows may corrupt the heap here; the
-                // simulated heap refuses and counts it so that tests see the fault.
-                ++state.counters.invalidFrees;
-                return Fail(ERROR_INVALID_PARAMETER, FALSE);
+            {
+                HeapGuard guard(state.lock);
+                std::size_t bytes = 0;
+                if (!state.blocks.Remove(block, bytes)) {
+                    // A double free or a foreign pointer: Windows may corrupt the heap here;
+                    // the simulated heap refuses and counts it so that tests see the fault.
+                    ++state.counters.invalidFrees;
+                    return Fail(ERROR_INVALID_PARAMETER, FALSE);
+                }
+                auto& counters = state.counters;
+                counters.bytesInUse -= bytes;
+                --counters.liveBlocks;
+                ++counters.frees;
             }
-            auto& counters = state.counters;
-            counters.bytesInUse -= it->second;
-            --counters.liveBlocks;
-            ++counters.frees;
-            state.blocks.erase(it);
-            ::operator delete(block, kHeapAlignment);
+            std::free(block);
             return TRUE;
         });
 }

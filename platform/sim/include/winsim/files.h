@@ -17,6 +17,12 @@ void PutFile(std::u16string_view path, std::vector<std::uint8_t> bytes);
 // A file whose size is `size` but whose stored bytes are only `bytes`; the rest reads as zeros.
 // For files larger than anything worth allocating (sizes of 4 GiB and more included).
 void PutSparseFile(std::u16string_view path, std::vector<std::uint8_t> bytes, std::uint64_t size);
+// A file that shows a file of the host: its size is the host file's when put, and every read
+// reads the host file there (a host file that became shorter reads as zeros past its end, a
+// host read error fails ReadFile with ERROR_READ_FAULT). Large logs are so read once, straight
+// into the reader's buffer. Returns an empty string, or why the host file cannot be opened
+// (nothing changes then); throws like PutFile for a path that is not absolute.
+std::string PutHostFile(std::u16string_view path, const std::string& hostPath);
 // Creates an (empty) folder and its parents.
 void PutDirectory(std::u16string_view path);
 // Returns whether the file existed. Handles already open keep reading the removed file.
