@@ -23,9 +23,17 @@ else()
   set(QORVEX_MODULE_FILE_NAME libqorvex.so)
   # The installed tree is relocatable: the module finds the simulated machine beside it, and
   # qorvex-host finds both in ../lib, where it also looks for the module by default.
-  set_target_properties(qorvex PROPERTIES INSTALL_RPATH "$ORIGIN")
+  # The build tree has the same shape (bin/ and lib/), so the build uses these paths too:
+  # CMake's own build path for these targets ends in an empty entry, which makes the loader
+  # search the current directory first.
+  set(relative_libdir "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+  if(NOT CMAKE_INSTALL_LIBDIR STREQUAL "lib")
+    set(relative_libdir "${relative_libdir}:$ORIGIN/../lib")
+  endif()
+  set_target_properties(qorvex PROPERTIES INSTALL_RPATH "$ORIGIN" BUILD_WITH_INSTALL_RPATH ON)
   if(TARGET qorvex-host)
-    set_target_properties(qorvex-host PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+    set_target_properties(qorvex-host PROPERTIES INSTALL_RPATH "${relative_libdir}"
+                                                 BUILD_WITH_INSTALL_RPATH ON)
   endif()
   install(TARGETS qorvex_winsim LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()
