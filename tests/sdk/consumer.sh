@@ -3,10 +3,10 @@
 # configure tests/sdk/consumer with find_package(qorvex 0.2 CONFIG), build it, run it (under
 # Wine for the Windows build) so that it loads the module from the package's path and creates
 # every component. The package must also turn down a host written for another minor version.
-# Usage: consumer.sh <build dir> <linux|windows> [<cmake toolchain file>]
+# Usage: consumer.sh <build dir> <linux|windows> [<cmake toolchain file> [<sanitizer flags>]]
 set -uo pipefail
 
-build=$1 platform=$2 toolchain=${3:-}
+build=$1 platform=$2 toolchain=${3:-} sanitizer=${4:-}
 source=$(cd "$(dirname "${BASH_SOURCE[0]}")/consumer" && pwd)
 
 work=$(mktemp -d)
@@ -26,6 +26,7 @@ step() {
 
 configure_args=(-G Ninja -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release)
 [[ -n $toolchain ]] && configure_args+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
+[[ -n $sanitizer ]] && configure_args+=(-DCMAKE_CXX_FLAGS="$sanitizer" -DCMAKE_EXE_LINKER_FLAGS="$sanitizer")
 # The consumer is a project of its own: no compiler cache settings of this build leak into it.
 unset CMAKE_CXX_COMPILER_LAUNCHER CMAKE_C_COMPILER_LAUNCHER
 
