@@ -1,5 +1,7 @@
 #include "tcglog/tcg_log_builder.h"
 
+#include "digest/digest.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -52,120 +54,12 @@ ByteWriter& ByteWriter::Fill(std::size_t count, std::uint8_t value) {
 
 // ---- Digests --------------------------------------------------------------------------------
 
-namespace {
-
-std::uint32_t RotateLeft(std::uint32_t value, int bits) {
-    return (value << bits) | (value >> (32 - bits));
-}
-std::uint32_t RotateRight(std::uint32_t value, int bits) {
-    return (value >> bits) | (value << (32 - bits));
-}
-
-// Message padding shared by SHA-1 and SHA-256: 0x80, zeros, the bit length big-endian.
-Bytes PadMessage(std::span<const std::uint8_t> data) {
-    Bytes padded(data.begin(), data.end());
-    padded.push_back(0x80);
-    while (padded.size() % 64 != 56) padded.push_back(0);
-    const std::uint64_t bits = static_cast<std::uint64_t>(data.size()) * 8;
-    for (int i = 7; i >= 0; --i) padded.push_back(static_cast<std::uint8_t>(bits >> (8 * i)));
-    return padded;
-}
-
-std::uint32_t LoadBigEndian32(const std::uint8_t* p) {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-           std::uint32_t{p[3]};
-}
-
-template <std::size_t N>
-Bytes StoreBigEndian(const std::array<std::uint32_t, N>& words) {
-    Bytes out;
-    for (const std::uint32_t word : words) {
-        for (int i = 3; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(word >> (8 * i)));
-    }
-    return out;
-}
-
-constexpr std::uint32_t kSha256RoundConstants[64] = {
-    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
-
-}  // namespace
-
 Bytes Sha1(std::span<const std::uint8_t> data) {
-    std::array<std::uint32_t, 5> h = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
-    const Bytes padded = PadMessage(data);
-    for (std::size_t block = 0; block < padded.size(); block += 64) {
-        std::uint32_t w[80];
-        for (int i = 0; i < 16; ++i) w[i] = LoadBigEndian32(&padded[block + 4 * i]);
-        for (int i = 16; i < 80; ++i)
-            w[i] = RotateLeft(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
-        std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
-        for (int i = 0; i < 80; ++i) {
-            std::uint32_t f, k;
-            if (i < 20) {
-                f = (b & c) | (~b & d);
-                k = 0x5A827999;
-            } else if (i < 40) {
-                f = b ^ c ^ d;
-                k = 0x6ED9EBA1;
-            } else if (i < 60) {
-                f = (b & c) | (b & d) | (c & d);
-                k = 0x8F1BBCDC;
-            } else {
-                f = b ^ c ^ d;
-                k = 0xCA62C1D6;
-            }
-            const std::uint32_t t = RotateLeft(a, 5) + f + e + k + w[i];
-            e = d;
-            d = c;
-            c = RotateLeft(b, 30);
-            b = a;
-            a = t;
-        }
-        h[0] += a;
-        h[1] += b;
-        h[2] += c;
-        h[3] += d;
-        h[4] += e;
-    }
-    return StoreBigEndian(h);
+    return digest::Hash(digest::Algorithm::Sha1, data);
 }
 
 Bytes Sha256(std::span<const std::uint8_t> data) {
-    std::array<std::uint32_t, 8> h = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                                      0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-    const Bytes padded = PadMessage(data);
-    for (std::size_t block = 0; block < padded.size(); block += 64) {
-        std::uint32_t w[64];
-        for (int i = 0; i < 16; ++i) w[i] = LoadBigEndian32(&padded[block + 4 * i]);
-        for (int i = 16; i < 64; ++i) {
-            const std::uint32_t s0 =
-                RotateRight(w[i - 15], 7) ^ RotateRight(w[i - 15], 18) ^ (w[i - 15] >> 3);
-            const std::uint32_t s1 =
-                RotateRight(w[i - 2], 17) ^ RotateRight(w[i - 2], 19) ^ (w[i - 2] >> 10);
-            w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-        }
-        std::array<std::uint32_t, 8> v = h;
-        for (int i = 0; i < 64; ++i) {
-            const std::uint32_t s1 =
-                RotateRight(v[4], 6) ^ RotateRight(v[4], 11) ^ RotateRight(v[4], 25);
-            const std::uint32_t ch = (v[4] & v[5]) ^ (~v[4] & v[6]);
-            const std::uint32_t t1 = v[7] + s1 + ch + kSha256RoundConstants[i] + w[i];
-            const std::uint32_t s0 =
-                RotateRight(v[0], 2) ^ RotateRight(v[0], 13) ^ RotateRight(v[0], 22);
-            const std::uint32_t maj = (v[0] & v[1]) ^ (v[0] & v[2]) ^ (v[1] & v[2]);
-            const std::uint32_t t2 = s0 + maj;
-            v = {t1 + t2, v[0], v[1], v[2], v[3] + t1, v[4], v[5], v[6]};
-        }
-        for (int i = 0; i < 8; ++i) h[i] += v[i];
-    }
-    return StoreBigEndian(h);
+    return digest::Hash(digest::Algorithm::Sha256, data);
 }
 
 Bytes Measure(std::uint16_t algorithm, std::size_t size, std::span<const std::uint8_t> data) {
