@@ -13,6 +13,8 @@
 
 namespace winsim::core {
 
+constinit HotFlags g_hotFlags;
+
 namespace {
 
 struct RegisteredCall {
@@ -41,11 +43,9 @@ Registry& TheRegistry() {
 struct FaultTable {
     std::map<std::string, Fault, std::less<>> faults;
     CallSweep sweep;
-    // Mirrors !faults.empty() || sweep.counting so that hot calls skip the lock when nothing
-    // is injected or counted.
-    std::atomic<bool> any{false};
-
-    void Update() { any = !faults.empty() || sweep.counting; }
+    // Mirrored in g_hotFlags.mayFault so that hot calls skip the lock when nothing is injected
+    // or counted.
+    void Update() { g_hotFlags.mayFault = !faults.empty() || sweep.counting; }
 };
 
 FaultTable& Faults() {
@@ -54,7 +54,6 @@ FaultTable& Faults() {
 }
 
 std::atomic<std::uint64_t> g_resetGeneration{1};
-std::atomic<int> g_hookCount{0};
 
 thread_local win::DWORD t_lastError = 0;
 thread_local std::unordered_map<FunctionKey, HookSlot> t_hooks;
@@ -205,10 +204,6 @@ CallSweep GetCallSweep() {
     return Faults().sweep;
 }
 
-bool MayFault() {
-    return Faults().any.load(std::memory_order_relaxed);
-}
-
 // ---- Journal --------------------------------------------------------------------------------
 
 JournalState& Journal() {
@@ -263,10 +258,6 @@ std::uint64_t ResetGeneration() {
 
 // ---- Hooks ----------------------------------------------------------------------------------
 
-bool AnyHook() {
-    return g_hookCount.load(std::memory_order_acquire) != 0;
-}
-
 HookSlot* ActiveHook(FunctionKey function) {
     auto it = t_hooks.find(function);
     if (it == t_hooks.end() || it->second.hook == nullptr || it->second.running) return nullptr;
@@ -279,8 +270,8 @@ void* ExchangeHook(FunctionKey function, void* hook) {
     HookSlot& slot = t_hooks[function];
     void* previous = slot.hook;
     slot.hook = hook;
-    if (previous == nullptr && hook != nullptr) ++g_hookCount;
-    if (previous != nullptr && hook == nullptr) --g_hookCount;
+    if (previous == nullptr && hook != nullptr) ++g_hotFlags.hooks;
+    if (previous != nullptr && hook == nullptr) --g_hotFlags.hooks;
     if (hook == nullptr) t_hooks.erase(function);
     return previous;
 }

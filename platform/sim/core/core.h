@@ -211,8 +211,20 @@ QORVEX_SIM_SHARED void ClearFaults();
 // of the machine, the runtime methods of the package manager's objects included, passes here
 // once, so the call sweep counts it here.
 QORVEX_SIM_SHARED std::optional<std::uint32_t> TakeFault(std::string_view call);
+// What every simulated call looks at before anything else, read without a call or a lock: the
+// heap calls of string code are the machine's hottest path.
+struct HotFlags {
+    // False means no fault is injected for any call and no sweep counts them.
+    std::atomic<bool> mayFault{false};
+    // How many hooks are installed, on all threads.
+    std::atomic<int> hooks{0};
+};
+QORVEX_SIM_SHARED extern HotFlags g_hotFlags;
+
 // Lock-free: false means no fault is injected for any call and no sweep counts them.
-QORVEX_SIM_SHARED bool MayFault();
+inline bool MayFault() {
+    return g_hotFlags.mayFault.load(std::memory_order_relaxed);
+}
 
 // The call sweep: one process-wide count of injectable calls, whatever their names, and
 // optionally a failure from the failAt-th counted call on (1 = the next): that call alone, or
@@ -315,7 +327,9 @@ struct HookSlot {
 };
 
 // Lock-free: false when no thread has a hook installed.
-QORVEX_SIM_SHARED bool AnyHook();
+inline bool AnyHook() {
+    return g_hotFlags.hooks.load(std::memory_order_acquire) != 0;
+}
 // The calling thread's hook for the function, unless none is installed or it is running.
 QORVEX_SIM_SHARED HookSlot* ActiveHook(FunctionKey function);
 // Installs (hook non-null) or removes a hook on the calling thread; returns the previous one.
