@@ -93,40 +93,6 @@ std::string ClassName(zef::ClassId classId) {
     }
 }
 
-std::string JsonString(std::string_view text) {
-    std::string json = "\"";
-    for (const char c : text) {
-        switch (c) {
-            case '"':
-                json += "\\\"";
-                break;
-            case '\\':
-                json += "\\\\";
-                break;
-            case '\n':
-                json += "\\n";
-                break;
-            case '\r':
-                json += "\\r";
-                break;
-            case '\t':
-                json += "\\t";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char escape[8];
-                    std::snprintf(escape, sizeof escape, "\\u%04x",
-                                  static_cast<unsigned>(static_cast<unsigned char>(c)));
-                    json += escape;
-                } else {
-                    json += c;
-                }
-        }
-    }
-    json += '"';
-    return json;
-}
-
 void PrintStepsText(std::ostream& out, const std::vector<ChainStep>& steps) {
     for (const ChainStep& step : steps) {
         out << step.step << '(' << step.className << "): " << FormatResultCode(step.code) << ' '

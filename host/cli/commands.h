@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/json_text.h"
 #include "loader/module_library.h"
 #include "qorvex/app_remediation.h"
 #include "qorvex/module.h"
@@ -112,8 +113,6 @@ std::string FormatResultCode(zef::ResultCode code);
 std::string ResultCodeText(zef::ResultCode code);
 // The name qorvex-host prints for a class id of the module.
 std::string ClassName(zef::ClassId classId);
-// text as a JSON string literal, quotes included.
-std::string JsonString(std::string_view text);
 
 // Prints the steps as text lines or as the members of a JSON "steps" array.
 void PrintStepsText(std::ostream& out, const std::vector<ChainStep>& steps);

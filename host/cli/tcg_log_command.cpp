@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "digest/digest.h"
 #include "qorvex/tcg_log.h"
 #include "utf/codec.h"
 #include "zef/string.h"
@@ -224,16 +225,6 @@ void WriteJsonWideString(ChunkedWriter& writer, std::u16string_view text) {
     writer.Commit(out);
 }
 
-std::string Hex(const std::uint8_t* bytes, std::size_t count) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (std::size_t i = 0; i < count; ++i) {
-        hex += kDigits[bytes[i] >> 4];
-        hex += kDigits[bytes[i] & 0xF];
-    }
-    return hex;
-}
-
 struct RawLogContents {
     zef::vector<zef::wstring_t> modulePaths;
     std::optional<std::string> pcr4;
@@ -254,7 +245,7 @@ zef::ResultCode ReadContents(IRawTcgLog* log, RawLogContents& contents) {
         std::uint8_t bytes[kCompactHashSize] = {};
         code = (log->*digest.get)(bytes);
         if (code < 0 && code != kNotFound) return code;
-        if (code >= 0) digest.hex = Hex(bytes, sizeof bytes);
+        if (code >= 0) digest.hex = qorvex::digest::ToHex(bytes);
     }
     return zef::rc::kOk;
 }

@@ -10,6 +10,7 @@
 #include <ostream>
 #include <string_view>
 
+#include "cli/json_text.h"
 #include "digest/digest.h"
 #include "utf/codec.h"
 
@@ -37,16 +38,7 @@ std::string Hex32(std::uint32_t value) {
     return text;
 }
 
-std::string Hex(std::span<const std::uint8_t> bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(bytes.size() * 2);
-    for (const std::uint8_t b : bytes) {
-        hex += kDigits[b >> 4];
-        hex += kDigits[b & 0xF];
-    }
-    return hex;
-}
+using digest::ToHex;
 
 std::uint64_t LoadLittleEndian(std::span<const std::uint8_t> bytes) noexcept {
     std::uint64_t value = 0;
@@ -336,50 +328,6 @@ bool IsStartupLocality(const tb::TcgEventView& event) noexcept {
 
 // ---- JSON and text helpers ------------------------------------------------------------------
 
-void AppendJsonEscaped(std::string& json, char32_t c) {
-    switch (c) {
-        case U'"':
-            json += "\\\"";
-            return;
-        case U'\\':
-            json += "\\\\";
-            return;
-        case U'\n':
-            json += "\\n";
-            return;
-        case U'\r':
-            json += "\\r";
-            return;
-        case U'\t':
-            json += "\\t";
-            return;
-        default:
-            break;
-    }
-    if (c < 0x20 || utf::IsSurrogate(c)) {
-        // JSON carries an unpaired surrogate as an escape, which UTF-8 cannot.
-        char escape[8];
-        std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-        json += escape;
-    } else {
-        utf::AppendUtf8(json, c);
-    }
-}
-
-std::string JsonText(std::u16string_view text) {
-    std::string json = "\"";
-    for (std::size_t i = 0; i < text.size();)
-        AppendJsonEscaped(json, utf::NextCodePoint(text.data(), text.size(), i));
-    json += '"';
-    return json;
-}
-
-// Narrow text from the command line (file names), read as UTF-8; bytes that are not UTF-8
-// become U+FFFD, so the document stays valid JSON.
-std::string JsonNarrow(std::string_view text) {
-    return JsonText(utf::ToUtf16(text));
-}
-
 std::string Quoted(std::string_view text) {
     std::string quoted;
     quoted.reserve(text.size() + 2);
@@ -409,7 +357,7 @@ std::string TextValue(const DecodedValue& value) {
         case DecodedValue::Kind::Bytes: {
             if (value.bytes.empty()) return ": (empty)";
             const std::size_t shown = std::min(value.bytes.size(), kMaxTextValueBytes);
-            std::string text = ": " + Hex(value.bytes.first(shown));
+            std::string text = ": " + ToHex(value.bytes.first(shown));
             if (shown < value.bytes.size())
                 text += "... (" + std::to_string(value.bytes.size()) + " bytes)";
             return text;
@@ -425,9 +373,9 @@ std::string JsonValueMember(const DecodedValue& value) {
         case DecodedValue::Kind::Number:
             return ", \"value\": " + std::to_string(value.number);
         case DecodedValue::Kind::Text:
-            return ", \"value\": " + JsonText(value.text);
+            return ", \"value\": " + JsonString(value.text);
         case DecodedValue::Kind::Bytes:
-            return ", \"hex\": " + Quoted(Hex(value.bytes));
+            return ", \"hex\": " + Quoted(ToHex(value.bytes));
     }
     return {};
 }
@@ -580,7 +528,7 @@ void PrintPcrsJsonMember(std::ostream& out, std::span<const PcrReplay> replays) 
             for (const auto& [pcr, value] : bank.values) {
                 if (!firstPcr) out << ", ";
                 firstPcr = false;
-                out << '"' << pcr << "\": " << Quoted(Hex(value));
+                out << '"' << pcr << "\": " << Quoted(ToHex(value));
             }
             out << '}';
         }
@@ -610,7 +558,7 @@ void PrintPcrsText(std::ostream& out, std::span<const NamedLogFile> logs,
                 char prefix[32];
                 std::snprintf(prefix, sizeof prefix, "  %-8s %2u  ", bank.name.c_str(),
                               static_cast<unsigned>(pcr));
-                out << prefix << Hex(value) << '\n';
+                out << prefix << ToHex(value) << '\n';
             }
         }
     }
@@ -632,7 +580,7 @@ void PrintEventsText(std::ostream& out, std::span<const NamedLogFile> logs) {
             out << '#' << view.index << " PCR " << view.pcrIndex << ' '
                 << TcgEventTypeName(view.eventType) << " size " << view.data.size();
             for (const EventDigest& digest : event.digests)
-                out << ' ' << DigestName(digest.algorithm) << ':' << Hex(digest.value);
+                out << ' ' << DigestName(digest.algorithm) << ':' << ToHex(digest.value);
             if (!view.complete) out << " (cut short by the end of the log)";
             out << '\n';
             for (const SipaElement& element : event.sipa) {
@@ -652,7 +600,7 @@ void PrintEventsJson(std::ostream& out, std::span<const NamedLogFile> logs) {
     out << "{\"logs\": [";
     for (std::size_t l = 0; l < logs.size(); ++l) {
         if (l != 0) out << ", ";
-        out << "{\"file\": " << JsonNarrow(logs[l].name);
+        out << "{\"file\": " << JsonString(logs[l].name);
         bool firstEvent = true;
         WalkCallbacks callbacks;
         callbacks.layout = [&](TcgLogLayout layout,
@@ -672,7 +620,7 @@ void PrintEventsJson(std::ostream& out, std::span<const NamedLogFile> logs) {
                 << ", \"complete\": " << (view.complete ? "true" : "false") << ", \"digests\": {";
             for (std::size_t i = 0; i < event.digests.size(); ++i) {
                 out << (i != 0 ? ", " : "") << Quoted(DigestName(event.digests[i].algorithm))
-                    << ": " << Quoted(Hex(event.digests[i].value));
+                    << ": " << Quoted(ToHex(event.digests[i].value));
             }
             out << '}';
             if (view.eventType == kEvEventTag) {

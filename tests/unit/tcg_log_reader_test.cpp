@@ -23,22 +23,13 @@ namespace tb = antimalware::trusted_boot;
 using qorvex::digest::Algorithm;
 using qorvex::digest::Hash;
 using qorvex::digest::Hasher;
+using qorvex::digest::ToHex;
 using qorvex::host::PcrReplay;
 using qorvex::host::ReplayPcrs;
 using namespace qorvex::tools;
 using testing::ElementsAre;
 using testing::IsEmpty;
 using testing::Key;
-
-std::string Hex(std::span<const std::uint8_t> bytes) {
-    std::string hex;
-    static constexpr char kDigits[] = "0123456789abcdef";
-    for (const std::uint8_t b : bytes) {
-        hex += kDigits[b >> 4];
-        hex += kDigits[b & 0xF];
-    }
-    return hex;
-}
 
 Bytes AsBytes(std::string_view text) {
     return Bytes(text.begin(), text.end());
@@ -98,7 +89,7 @@ TEST(DigestTest, StandardVectors) {
     for (const DigestVector& vector : kDigestVectors) {
         SCOPED_TRACE(std::string(vector.message.substr(0, 8)) + " / " +
                      std::to_string(static_cast<int>(vector.algorithm)));
-        EXPECT_EQ(Hex(Hash(vector.algorithm, AsBytes(vector.message))), vector.digest);
+        EXPECT_EQ(ToHex(Hash(vector.algorithm, AsBytes(vector.message))), vector.digest);
     }
 }
 
@@ -116,7 +107,7 @@ TEST(DigestTest, MillionAsFedInPiecesMatchTheStandardValues) {
          "e577c31beb009c5c2c49aa2e4eadb217ad8cc09b"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(Hex(Hash(c.algorithm, million)), c.digest);
+        EXPECT_EQ(ToHex(Hash(c.algorithm, million)), c.digest);
         Hasher hasher(c.algorithm);
         std::size_t at = 0;
         for (std::size_t piece = 1; at < million.size(); piece = piece % 200 + 1) {
@@ -124,7 +115,7 @@ TEST(DigestTest, MillionAsFedInPiecesMatchTheStandardValues) {
             hasher.Update(std::span(million).subspan(at, n));
             at += n;
         }
-        EXPECT_EQ(Hex(hasher.Finish()), c.digest);
+        EXPECT_EQ(ToHex(hasher.Finish()), c.digest);
     }
 }
 

@@ -324,4 +324,15 @@ std::vector<std::uint8_t> Hash(Algorithm algorithm, std::span<const std::uint8_t
     return Hasher(algorithm).Update(data).Finish();
 }
 
+std::string ToHex(std::span<const std::uint8_t> bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(bytes.size() * 2);
+    for (const std::uint8_t b : bytes) {
+        hex += kDigits[b >> 4];
+        hex += kDigits[b & 0xF];
+    }
+    return hex;
+}
+
 }  // namespace qorvex::digest

@@ -58,4 +58,7 @@ private:
 
 std::vector<std::uint8_t> Hash(Algorithm algorithm, std::span<const std::uint8_t> data);
 
+// Bytes as lower-case hex digits, two per byte, as digests are printed.
+std::string ToHex(std::span<const std::uint8_t> bytes);
+
 }  // namespace qorvex::digest
