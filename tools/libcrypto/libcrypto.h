@@ -36,6 +36,7 @@ namespace qorvex::openssl {
     F(ERR_clear_error)                  \
     F(CRYPTO_free)                      \
     F(EVP_MD_fetch)                     \
+    F(EVP_MD_free)                      \
     F(EVP_MD_CTX_new)                   \
     F(EVP_MD_CTX_free)                  \
     F(EVP_DigestInit_ex2)               \
