@@ -14,6 +14,8 @@ namespace {
 
 using backend::NameAttribute;
 
+constexpr std::uint8_t kDerBitString = 0x03;
+
 // The short names RFC 4514 defines, and those crypt32 and OpenSSL both print for the other
 // attributes certificates commonly carry.
 std::string_view AttributeName(std::string_view oid) noexcept {
@@ -97,7 +99,9 @@ std::string FormatSerialNumber(std::vector<std::uint8_t> bytes) {
     }
     const Bytes magnitude = internal::WithoutLeadingZeros(bytes);
     if (magnitude.empty()) return "00";
-    return (negative ? "-" : "") + digest::ToHex(magnitude);
+    std::string text = negative ? "-" : "";
+    text += digest::ToHex(magnitude);
+    return text;
 }
 
 std::string FormatTime(const backend::CivilTime& time) {
@@ -105,6 +109,21 @@ std::string FormatTime(const backend::CivilTime& time) {
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", time.year, time.month,
                   time.day, time.hour, time.minute, time.second);
     return text;
+}
+
+// Certificate ::= SEQUENCE { tbsCertificate SEQUENCE, signatureAlgorithm SEQUENCE,
+// signatureValue BIT STRING }, and nothing else. crypt32 (in Wine at least) also takes a bare
+// TBSCertificate for a certificate; libcrypto does not. Checked here, both agree.
+bool IsSignedStructure(std::span<const std::uint8_t> certificate) {
+    const auto content = internal::DerContent(certificate, internal::kDerSequence);
+    if (!content) return false;
+    auto rest = *content;
+    for (const std::uint8_t tag : {internal::kDerSequence, internal::kDerSequence, kDerBitString}) {
+        const auto size = internal::DerElementSize(rest, tag);
+        if (!size) return false;
+        rest = rest.subspan(*size);
+    }
+    return rest.empty();
 }
 
 }  // namespace
@@ -117,6 +136,10 @@ Certificate ReadCertificate(std::span<const std::uint8_t> der) {
         return certificate;
     }
     const auto exact = der.first(*size);
+    if (!IsSignedStructure(exact)) {
+        certificate.error = "not a signed certificate (TBSCertificate, algorithm, signature)";
+        return certificate;
+    }
     std::string error;
     const auto decoded = backend::DecodeCertificate(exact, error);
     if (!decoded) {

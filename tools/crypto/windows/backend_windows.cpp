@@ -191,8 +191,14 @@ bool ReadName(const CERT_NAME_BLOB& blob, std::vector<NameAttribute>& attributes
             attribute.rdn = r;
             attribute.oid = attr.pszObjId != nullptr ? attr.pszObjId : "";
             if (IsStringType(attr.dwValueType)) {
-                attribute.value = Utf8FromUtf16(reinterpret_cast<const wchar_t*>(attr.Value.pbData),
-                                                attr.Value.cbData / sizeof(wchar_t));
+                std::size_t units = attr.Value.cbData / sizeof(wchar_t);
+                const auto* text = reinterpret_cast<const wchar_t*>(attr.Value.pbData);
+                // crypt32 counts the terminating zero of a UTF8String value in cbData (Wine's
+                // conformance tests record it of Windows), and of no other string type.
+                if ((attr.dwValueType & CERT_RDN_TYPE_MASK) == CERT_RDN_UTF8_STRING && units > 0 &&
+                    text[units - 1] == L'\0')
+                    --units;
+                attribute.value = Utf8FromUtf16(text, units);
             } else {
                 attribute.isText = false;
                 attribute.value.assign(reinterpret_cast<const char*>(attr.Value.pbData),
