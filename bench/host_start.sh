@@ -4,8 +4,8 @@
 # one or more qorvex-host builds measured side by side in one run: this is how the way libcrypto
 # is linked was chosen (README, "Cryptography"). Each command runs RUNS times per build, the
 # builds alternating, output to /dev/null; reported are the best and the median wall time (the
-# shell's clock, microseconds, fork and exec included). On a busy machine the best of the runs is
-# the steadier figure.
+# shell's clock, microseconds, fork and exec included) and the fewest minor page faults of 3
+# runs (/usr/bin/time %R), which a busy machine does not change.
 #
 #   bench/host_start.sh [LABEL=QORVEX_HOST ...]     (default: this=build/default/bin/qorvex-host;
 #                                                   RUNS=N to change 101)
@@ -20,6 +20,7 @@ if (($# == 0)); then set -- "this=$ROOT/build/default/bin/qorvex-host"; fi
 
 labels=()
 hosts=()
+[[ -x /usr/bin/time ]] || { echo "host_start: /usr/bin/time is missing" >&2; exit 1; }
 for pair in "$@"; do
     labels+=("${pair%%=*}")
     hosts+=("${pair#*=}")
@@ -34,6 +35,16 @@ wall_us() {
     "$@" >/dev/null 2>&1 || { echo "host_start: '$*' failed" >&2; exit 1; }
     end=$EPOCHREALTIME
     echo $(( (${end/./} - ${start/./}) ))
+}
+
+faults() {
+    local i n best=
+    for ((i = 0; i < 3; ++i)); do
+        /usr/bin/time -f '%R' -o "$WORK/faults" "$@" >/dev/null 2>&1 || true
+        n=$(tail -n 1 "$WORK/faults")
+        if [[ -z $best ]] || ((n < best)); then best=$n; fi
+    done
+    echo "$best"
 }
 
 stats() {
@@ -55,9 +66,11 @@ measure() {
         done
     done
     echo "$name"
-    printf "  %-16s %s\n" "/bin/true" "$(stats "$WORK/true.us")"
+    printf "  %-16s %s  page faults %s\n" "/bin/true" "$(stats "$WORK/true.us")" \
+        "$(faults /bin/true)"
     for h in "${!hosts[@]}"; do
-        printf "  %-16s %s\n" "${labels[$h]}" "$(stats "$WORK/$h.us")"
+        printf "  %-16s %s  page faults %s\n" "${labels[$h]}" "$(stats "$WORK/$h.us")" \
+            "$(faults "${hosts[$h]}" "$@")"
     done
 }
 

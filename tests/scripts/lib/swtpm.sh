@@ -5,6 +5,7 @@
 #   source tests/scripts/lib/swtpm.sh
 #   swtpm_start                          # or skip the test (exit 77) saying why
 #   swtpm_create_ak rsa "$dir/rsa"       # $dir/rsa.ctx, .pub (TPM2B_PUBLIC), .pem, .name
+#   swtpm_create_ak ecc384 "$dir/p384" ecdsa sha384
 #   swtpm_extend 0 sha256=<hex> sha1=<hex>
 #   swtpm_quote "$dir/rsa" sha256:0,1,2 <nonce hex> "$dir/q"   # $dir/q.attest, .sig, .pcrs
 #
@@ -73,22 +74,24 @@ swtpm_start() {
     swtpm_skip "swtpm did not start on the loopback interface (see its log: $(tail -n 3 "$SWTPM_DIR/swtpm.log" 2>/dev/null))"
 }
 
-# swtpm_create_ak rsa|ecc PREFIX: an endorsement key and an attestation key under it, signing
-# with RSASSA / ECDSA and SHA-256. Writes PREFIX.ctx (the loaded AK), PREFIX.pub (TPM2B_PUBLIC,
-# as tpm2_createak -u writes it), PREFIX.pem (SubjectPublicKeyInfo) and PREFIX.name.
+# swtpm_create_ak KEY PREFIX [SCHEME [HASH]]: an endorsement key and an attestation key under
+# it. KEY is tpm2-tools' key algorithm (rsa, rsa3072, ecc, ecc384, ...); SCHEME rsassa (RSA's
+# default), rsapss or ecdsa (ECC's default); HASH sha256 unless given. Writes PREFIX.ctx (the
+# AK's saved context), PREFIX.pub (TPM2B_PUBLIC, as tpm2_createak -u writes it), PREFIX.pem
+# (SubjectPublicKeyInfo) and PREFIX.name.
 swtpm_create_ak() {
-    local alg=$1 prefix=$2 scheme
+    local alg=$1 prefix=$2 scheme=${3:-} hash=${4:-sha256} ek
     case $alg in
-        rsa) scheme=rsassa ;;
-        ecc) scheme=ecdsa ;;
-        *) echo "swtpm_create_ak: rsa or ecc, not '$alg'" >&2; return 2 ;;
+        rsa*) ek=rsa; scheme=${scheme:-rsassa} ;;
+        ecc*) ek=ecc; scheme=${scheme:-ecdsa} ;;
+        *) echo "swtpm_create_ak: an rsa or ecc key, not '$alg'" >&2; return 2 ;;
     esac
     # swtpm holds three transient objects: each step leaves none loaded (the saved contexts in
     # the .ctx files load again).
     swtpm_flush &&
-        tpm2_createek -c "$prefix.ek.ctx" -G "$alg" -u "$prefix.ek.pub" >/dev/null &&
+        tpm2_createek -c "$prefix.ek.ctx" -G "$ek" -u "$prefix.ek.pub" >/dev/null &&
         swtpm_flush &&
-        tpm2_createak -C "$prefix.ek.ctx" -c "$prefix.ctx" -G "$alg" -g sha256 -s "$scheme" \
+        tpm2_createak -C "$prefix.ek.ctx" -c "$prefix.ctx" -G "$alg" -g "$hash" -s "$scheme" \
             -u "$prefix.pub" -n "$prefix.name" >/dev/null &&
         swtpm_flush &&
         tpm2_readpublic -c "$prefix.ctx" -f pem -o "$prefix.pem" >/dev/null &&
@@ -108,14 +111,17 @@ swtpm_extend() {
     tpm2_pcrextend "$pcr:$*"
 }
 
-# swtpm_quote AK_PREFIX SELECTION NONCE_HEX PREFIX: a quote of SELECTION (tpm2-tools' form,
-# sha256:0,1,2+sha1:0) signed by the AK, with the nonce as qualifying data. Writes
+# swtpm_quote AK_PREFIX SELECTION NONCE_HEX PREFIX [HASH [SCHEME]]: a quote of SELECTION
+# (tpm2-tools' form, sha256:0,1,2+sha1:0) signed by the AK with HASH (sha256 unless given) and
+# SCHEME (the key type's default unless given; an rsapss AK needs rsapss), the nonce as
+# qualifying data. Writes
 # PREFIX.attest (TPMS_ATTEST), PREFIX.sig (TPMT_SIGNATURE) and PREFIX.pcrs (the TPM's values,
 # for tpm2_checkquote).
 swtpm_quote() {
-    local ak=$1 selection=$2 nonce=$3 prefix=$4
+    local ak=$1 selection=$2 nonce=$3 prefix=$4 hash=${5:-sha256} scheme=()
+    [[ -n ${6:-} ]] && scheme=(--scheme "$6")
     swtpm_flush &&
-        tpm2_quote -c "$ak.ctx" -l "$selection" -q "$nonce" -g sha256 -m "$prefix.attest" \
-            -s "$prefix.sig" -o "$prefix.pcrs" >/dev/null &&
+        tpm2_quote -c "$ak.ctx" -l "$selection" -q "$nonce" -g "$hash" "${scheme[@]}" \
+            -m "$prefix.attest" -s "$prefix.sig" -o "$prefix.pcrs" >/dev/null &&
         swtpm_flush
 }
