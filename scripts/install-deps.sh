@@ -18,6 +18,10 @@ set -euo pipefail
 # tpm2-tools                     tpm2_eventlog, the independent PCR replay the log reader is checked
 #                                against, and what bench/tcg_log_vs_tpm2.sh compares with
 # time                           /usr/bin/time, peak memory in bench/tcg_log_vs_tpm2.sh
+# libssl-dev                     OpenSSL's libcrypto (headers and the static archive): digests,
+#                                signatures and certificates of the host and the tools on Linux
+# swtpm, swtpm-tools             a TPM 2.0 as a process, for the quote tests (tests/scripts/lib/swtpm.sh)
+# libtss2-tcti-swtpm0            lets tpm2-tools talk to swtpm (TPM2TOOLS_TCTI=swtpm:...)
 readonly PACKAGES=(
     cmake ninja-build g++
     clang libclang-rt-14-dev
@@ -28,11 +32,14 @@ readonly PACKAGES=(
     python3
     zip
     tpm2-tools time
+    libssl-dev
+    swtpm swtpm-tools libtss2-tcti-swtpm0
 )
 # Commands the scripts and the presets call by name, checked after an install.
 readonly COMMANDS=(
     cmake ninja g++ clang++ x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-gcc-posix
     x86_64-w64-mingw32-objdump wine wineboot wineserver clang-format python3 zip tpm2_eventlog
+    swtpm tpm2_quote tpm2_checkquote
 )
 
 # True when dpkg has the package fully installed ("ii"); a removed package that left its
