@@ -89,7 +89,7 @@ TEST_F(AppRemediationModuleTest, FourOperationsThroughTheExports) {
     component->Release();
 }
 
-// Windows answers GetVolumePathNameW for an NT-namespace name ("\\??\\D:\\...") with the root of
+// Windows answers GetVolumePathNameW for an NT-namespace name ("\??\D:\...") with the root of
 // the current drive (Wine's kernel32 volume tests), while FindFirstFileNameW names the file on
 // its own volume, D:. Joined, the names would point at C:, here into a package that does not
 // hold the file; the hooks answer as Windows does.

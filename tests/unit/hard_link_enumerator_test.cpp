@@ -147,7 +147,7 @@ TEST_F(HardLinkTest, FailuresOfTheVolumePathAndOfLaterNamesLeaveAsExceptions) {
 
 // Windows answers a relative name, a drive-relative one and an NT-namespace one with the volume
 // of the current folder or drive (Wine's kernel32 volume tests: "relative/path" and
-// "\\??\\M:\\NonExistent" give the current volume), while FindFirstFileNameW names the file's
+// "\??\M:\NonExistent" give the current volume), while FindFirstFileNameW names the file's
 // own volume: the hooks answer the volume path so, and the names of such a path are never
 // joined to it.
 TEST_F(HardLinkTest, NamesAreJoinedOnlyToAVolumePathThatHoldsTheGivenPath) {

@@ -197,6 +197,11 @@ TEST_F(WinRtTest, EveryHolderAndActivationFailureRaisesItsTextWithTheConvertedCo
          fault("RoActivateInstance", kAccessDenied),
          [this] { Activate(); },
          {u"Windows::Foundation::ActivateInstance failed", kAccessDeniedCode}},
+        // A failure HRESULT that wraps error 0 converts to success; raised, it is a failure.
+        {"activation fails with a wrapped error 0",
+         fault("RoActivateInstance", 0x80070000u),
+         [this] { Activate(); },
+         {u"Windows::Foundation::ActivateInstance failed", kPlatformErrorCode}},
         {"unknown class",
          none,
          [] {
