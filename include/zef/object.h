@@ -8,6 +8,15 @@
 // Threading: every operation may be called from any thread; reference counts are atomic.
 #pragma once
 
+// The interfaces are declared for 64-bit builds, where a member function has one calling
+// convention. On 32-bit x86 these declarations carry none, so their operations would be called
+// with the compiler's default for members instead of the convention zef hosts and modules use
+// there: such a build compiles, links and then crashes on its first call.
+#if !defined(_WIN64) && !(defined(__SIZEOF_POINTER__) && __SIZEOF_POINTER__ == 8)
+#error \
+    "qorvex: the zef interfaces are declared for 64-bit builds only (x64 Windows); a 32-bit build would call their operations with the wrong calling convention"
+#endif
+
 #include <cstdint>
 
 #include "zef/result_code.h"

@@ -188,7 +188,7 @@ TEST_F(TcgLogModuleTest, MissingLogFailsTheCallWithOneRecord) {
     EXPECT_THAT(failures[0],
                 testing::StartsWith("RuntimeError - TpmAttGetPlatformLogFromArchive has been "
                                     "failed, HRESULT = 80070002. At component/antimalware/source/"
-                                    "trusted_boot/tcg_log_provider/source/cryptography.cpp("));
+                                    "trusted_boot/tcg_log_provider/source/cryptography("));
     EXPECT_EQ(winsim::OpenHandleCount(), 0u);
 }
 

@@ -20,7 +20,9 @@
 
 namespace {
 
+using ::testing::AllOf;
 using ::testing::Contains;
+using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
@@ -223,6 +225,10 @@ TEST_F(AppRemediationTest, UnreadableVolumesAndPackagesAreSkippedAfterARecord) {
         if (line.find("volume root") != std::string::npos) roots.push_back(line);
     }
     EXPECT_EQ(7u, errors.size()) << "two volumes and five packages";
+    // Each is a failed check of this area, recorded under its source name.
+    EXPECT_THAT(errors, Each(AllOf(HasSubstr("300 CheckFailedException - "),
+                                   HasSubstr(". At component/antimalware/source/win8_api/source/"
+                                             "app_remediation_impl("))));
     EXPECT_THAT(roots, ElementsAre(HasSubstr("C:\\Program Files\\WindowsApps"),
                                    HasSubstr("E:\\Apps"), HasSubstr("c:\\windows\\")));
     EXPECT_THAT(found, ElementsAre("700 FindPackages: Found package e:\\apps\\outer\\",

@@ -448,7 +448,7 @@ INSTANTIATE_TEST_SUITE_P(
                         zef::rc::kNoInterface,
                         {"Exception during object construction: GetInterfaceException - "
                          "0x80000001 (Interface not supported)",
-                         "iid = 0x9cca5603", ". At zef/rtl/objclient.h("},
+                         "iid = 0x9cca5603", ". At zef/rtl/objclient("},
                         1},
         // Without a tracer the failure report has nowhere to go: same code, no record.
         CreationFailure{"TracerRefusedAlways",

@@ -22,6 +22,7 @@ using antimalware::win8_api::HardLinkEnumerator;
 using antimalware::win8_api::PathBuffer;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 class HardLinkTest : public ::testing::Test {
 protected:
@@ -73,19 +74,22 @@ TEST_F(HardLinkTest, EveryNameComesBackAsAFullNormalizedPath) {
 TEST_F(HardLinkTest, NamesThatCannotBeListedFallBackToTheGivenPath) {
     struct Case {
         const char16_t* path;
-        std::uint32_t error;  // injected into FindFirstFileNameW, 0 for none
+        std::optional<std::uint32_t> error;  // injected into FindFirstFileNameW
         const char* code;
     };
     const Case cases[] = {
-        {u"C:\\Missing.txt", 0, "0x80010102"},
+        {u"C:\\Missing.txt", std::nullopt, "0x80010102"},
         {u"C:\\Missing.txt", win::ERROR_CALL_NOT_IMPLEMENTED, "0x80070078"},
         {u"C:\\Missing.txt", win::ERROR_ACCESS_DENIED, "0x80000045"},
+        // A failure without a usable last error is still one: the enumerator never opens
+        // without a handle, and the line never reads "No error".
+        {u"C:\\Missing.txt", 0, "0x80010100"},
+        {u"C:\\Missing.txt", 0x70005, "0x80010100"},
     };
     for (const Case& c : cases) {
         m_host.tracer.Clear();
         std::optional<winsim::ScopedFault> fault;
-        if (c.error != 0)
-            fault.emplace("FindFirstFileNameW", winsim::FaultMode::Always, 0, c.error);
+        if (c.error) fault.emplace("FindFirstFileNameW", winsim::FaultMode::Always, 0, *c.error);
         EXPECT_THAT(Links(c.path, &m_host.tracer), ElementsAre(u"c:\\missing.txt"));
         EXPECT_THAT(Lines(), ElementsAre(std::string("300 GetHardlinks: Troubles with hardlink "
                                                      "enumeration (") +
@@ -98,20 +102,35 @@ TEST_F(HardLinkTest, FailuresOfTheVolumePathAndOfLaterNamesLeaveAsExceptions) {
     winsim::LinkNames({u"C:\\a.txt", u"C:\\b.txt"});
     struct Case {
         const char* call;
+        std::uint32_t error;
+        std::uint32_t code;
         const char* text;
     };
-    for (const Case& c : {Case{"GetVolumePathNameW", "GetVolumePathNameW failed"},
-                          Case{"FindNextFileNameW", "FindNextFileNameW failed"}}) {
-        winsim::ScopedFault fault(c.call, winsim::FaultMode::Always, 0, win::ERROR_ACCESS_DENIED);
+    const Case cases[] = {
+        {"GetVolumePathNameW", win::ERROR_ACCESS_DENIED, 0x80000045u,
+         "GetVolumePathNameW failed: 0x80000045 (Access denied)"},
+        {"FindNextFileNameW", win::ERROR_ACCESS_DENIED, 0x80000045u,
+         "FindNextFileNameW failed: 0x80000045 (Access denied)"},
+        // Failures without a usable last error: the volume path falls back to its "could not
+        // be read" error, a later name to the unspecified platform error; never code 0.
+        {"GetVolumePathNameW", 0, 0x8007FFFEu, "GetVolumePathNameW failed: 0x8007fffe"},
+        {"GetVolumePathNameW", 0x10000, 0x80010100u,
+         "GetVolumePathNameW failed: 0x80010100 (Unspecified platform error)"},
+        {"FindNextFileNameW", 0, 0x80010100u,
+         "FindNextFileNameW failed: 0x80010100 (Unspecified platform error)"},
+    };
+    for (const Case& c : cases) {
+        winsim::ScopedFault fault(c.call, winsim::FaultMode::Always, 0, c.error);
         try {
             Links(u"C:\\a.txt");
             ADD_FAILURE() << c.call << ": no exception";
         } catch (const zef::SystemException& e) {
-            EXPECT_EQ(static_cast<zef::ResultCode>(0x80000045u), e.Code()) << c.call;
+            EXPECT_EQ(static_cast<zef::ResultCode>(c.code), e.Code()) << c.call << c.error;
             const std::u16string wide = zef::GetDisplayText(e).c_str();
             const std::string text(wide.begin(), wide.end());
             EXPECT_THAT(text, HasSubstr(c.text));
-            EXPECT_THAT(text, HasSubstr("component/antimalware/source/win8_api/source/"
+            EXPECT_THAT(text, Not(HasSubstr("No error")));
+            EXPECT_THAT(text, HasSubstr(". At component/antimalware/source/win8_api/source/"
                                         "hard_link_enumerator("));
         }
     }
@@ -124,6 +143,80 @@ TEST_F(HardLinkTest, FailuresOfTheVolumePathAndOfLaterNamesLeaveAsExceptions) {
     EXPECT_EQ(std::u16string(u"C:\\a.txt"), enumerator.Next());
     EXPECT_EQ(std::u16string(u"C:\\b.txt"), enumerator.Next());
     EXPECT_EQ(nullptr, enumerator.Next());
+}
+
+// Windows answers a relative name, a drive-relative one and an NT-namespace one with the volume
+// of the current folder or drive (Wine's kernel32 volume tests: "relative/path" and
+// "\??\M:\NonExistent" give the current volume), while FindFirstFileNameW names the file's
+// own volume: the hooks answer the volume path so, and the names of such a path are never
+// joined to it.
+TEST_F(HardLinkTest, NamesAreJoinedOnlyToAVolumePathThatHoldsTheGivenPath) {
+    winsim::MountVolume(u"C:\\Mnt\\Vol");
+    winsim::PutFile(u"C:\\Mnt\\Vol\\Apps\\notes.exe", {});
+    struct Case {
+        const char* what;
+        std::u16string path;
+        std::u16string volume;  // what GetVolumePathNameW answers
+        std::vector<std::u16string> links;
+        bool joined;  // the names were asked for and joined to the volume path
+    };
+    const std::string offVolume = " does not hold the path, trying to remediate by original path";
+    const Case cases[] = {
+        {"an NT-namespace name on another drive",
+         u"\\??\\D:\\Apps\\notes.exe",
+         u"C:\\",
+         {u"\\??\\d:\\apps\\notes.exe"},
+         false},
+        {"a global-root device name",
+         u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume2\\Apps\\n.exe",
+         u"C:\\",
+         {u"\\\\?\\globalroot\\device\\harddiskvolume2\\apps\\n.exe"},
+         false},
+        {"a relative name leaving the current volume",
+         u"..\\..\\Apps\\notes.exe",
+         u"C:\\Mnt\\Vol\\",
+         {u"..\\..\\apps\\notes.exe"},
+         false},
+        {"a relative name", u"notes.exe", u"C:\\", {u"notes.exe"}, false},
+        {"a drive-relative name", u"C:notes.exe", u"C:\\", {u"c:notes.exe"}, false},
+        {"a folder that only begins like the volume",
+         u"C:\\Mnt\\Volume2\\notes.exe",
+         u"C:\\Mnt\\Vol\\",
+         {u"c:\\mnt\\volume2\\notes.exe"},
+         false},
+        // A path on its volume, in another case and with '/', is joined as before.
+        {"on its volume",
+         u"c:/MNT/vol/Apps/notes.exe",
+         u"C:\\Mnt\\Vol\\",
+         {u"c:\\mnt\\vol\\apps\\notes.exe"},
+         true},
+    };
+    for (const Case& c : cases) {
+        m_host.tracer.Clear();
+        std::size_t findCalls = 0;
+        winsim::ScopedHook<&win::GetVolumePathNameW> volume(
+            [&](win::LPCWSTR, win::LPWSTR out, win::DWORD size) {
+                EXPECT_LT(c.volume.size(), size);
+                std::copy(c.volume.begin(), c.volume.end(), out);
+                out[c.volume.size()] = u'\0';
+                return win::TRUE;
+            });
+        winsim::ScopedHook<&win::FindFirstFileNameW> first(
+            [&](win::LPCWSTR name, win::DWORD flags, win::DWORD* length, win::PWSTR out) {
+                ++findCalls;
+                return win::FindFirstFileNameW(name, flags, length, out);
+            });
+        EXPECT_EQ(c.links, Links(c.path.c_str(), &m_host.tracer)) << c.what;
+        EXPECT_EQ(c.joined ? 1u : 0u, findCalls) << c.what;
+        if (c.joined) {
+            EXPECT_THAT(Lines(), ElementsAre("700 GetHardlinks: C:\\Mnt\\Vol\\Apps\\notes.exe"));
+        } else {
+            EXPECT_THAT(Lines(), ElementsAre("300 GetHardlinks: Volume path " +
+                                             winsim::Utf8FromUtf16(c.volume) + offVolume))
+                << c.what;
+        }
+    }
+    EXPECT_EQ(0u, winsim::OpenHandleCount());
 }
 
 TEST_F(HardLinkTest, VolumePathBufferGrowsAsTheSystemAsks) {

@@ -2,6 +2,7 @@
 #include "zef/rtl/result_codes.h"
 
 #include <gtest/gtest.h>
+#include <win/kernel.h>
 
 #include <cstdint>
 #include <string>
@@ -211,6 +212,32 @@ TEST(ResultCodeConversionTest, HResults) {
         EXPECT_EQ(static_cast<std::uint32_t>(
                       zef::ResultCodeFromHResult(static_cast<std::int32_t>(c.input))),
                   c.code);
+    }
+}
+
+// A failed call is a failure whatever it reported: the values the conversions read as success
+// become "Unspecified platform error", every other value converts as above.
+TEST(ResultCodeConversionTest, FailuresNeverConvertToSuccess) {
+    const Conversion win32[] = {
+        {0, 0x80010100u},           {0x00010000u, 0x80010100u}, {0x00070005u, 0x80010100u},
+        {0x7FFF0000u, 0x80010100u}, {0x80070000u, 0x80010100u}, {5, 0x80000045u},
+        {170, 0x800700AAu},         {0x80070057u, 0x80000046u}, {0x80004005u, 0x80010100u},
+    };
+    for (const Conversion& c : win32) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.input);
+        EXPECT_EQ(static_cast<std::uint32_t>(zef::FailureFromWin32Error(c.input)), c.code);
+        win::SetLastError(c.input);
+        EXPECT_EQ(static_cast<std::uint32_t>(zef::FailureFromLastError()), c.code);
+    }
+    const Conversion hresults[] = {
+        {0x80070000u, 0x80010100u}, {0xC0070000u, 0x80010100u}, {0x80070005u, 0x80000045u},
+        {0x80004005u, 0x80010100u}, {0x8007000Eu, 0x8007000Eu},
+    };
+    for (const Conversion& c : hresults) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.input);
+        EXPECT_EQ(
+            static_cast<std::uint32_t>(zef::FailureFromHResult(static_cast<std::int32_t>(c.input))),
+            c.code);
     }
 }
 

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/services/host_services.h"
 #include "zef/rtl/error_handling/exception.h"
 #include "zef/system/detail/testing/system_caches.h"
 #include "zef/system/detail/windows/wow64_tools.h"
@@ -280,7 +281,7 @@ TEST_F(SystemHelpersTest, Wow64Failures) {
                 ADD_FAILURE() << c.what << ": no exception";
             } catch (const zef::CheckResultFailedException& e) {
                 EXPECT_EQ(c.thrown, e.Code()) << c.what;
-                EXPECT_STREQ("zef/system/detail/windows/wow64_tools.cpp", e.File()) << c.what;
+                EXPECT_STREQ("zef/system/detail/windows/wow64_tools", e.File()) << c.what;
             }
         } else {
             EXPECT_NO_THROW({ const sys::wow64_fs_redirection_guard guard; }) << c.what;
@@ -334,14 +335,22 @@ TEST_F(SystemHelpersTest, PlainDirectoryAnswers) {
     for (const Case& c : cases)
         EXPECT_EQ(c.expected, sys::IsPlainDirectory(wstring_t(c.path.c_str()))) << c.what;
 
-    // What the attributes call itself answers decides, also an error of 0.
-    {
-        const winsim::ScopedFault fault("GetFileAttributesW", winsim::FaultMode::Once, 1, 5);
-        EXPECT_EQ(kAccessDenied, sys::IsPlainDirectory(u"C:\\Apps\\Plain"));
-    }
-    {
-        const winsim::ScopedFault fault("GetFileAttributesW", winsim::FaultMode::Once, 1, 0);
-        EXPECT_EQ(1, sys::IsPlainDirectory(u"C:\\Apps\\Plain"));
+    // A failed attributes call is a failure whatever its last error: also one of 0, and the
+    // values that the conversion reads as a success HRESULT, would otherwise answer "exists"
+    // (1) or even "plain directory" (0) for a folder that was never seen.
+    const struct {
+        win::DWORD error;
+        ResultCode expected;
+    } failures[] = {
+        {5, kAccessDenied},
+        {0, kUnspecifiedPlatform},
+        {0x10000, kUnspecifiedPlatform},
+        {0x70005, kUnspecifiedPlatform},
+        {0x7FFF0000, kUnspecifiedPlatform},
+    };
+    for (const auto& f : failures) {
+        const winsim::ScopedFault fault("GetFileAttributesW", winsim::FaultMode::Once, 1, f.error);
+        EXPECT_EQ(f.expected, sys::IsPlainDirectory(u"C:\\Apps\\Missing")) << f.error;
     }
 }
 
@@ -448,34 +457,46 @@ TEST_F(SystemHelpersTest, ImpersonationFailures) {
         ResultCode thrown;  // 0: no exception
         bool revertThrows;  // CheckResultFailedException rather than ResultCodeException
         bool revertedInside;
+        std::string record;  // the level-300 record the scope's end writes, if any
     };
+    // The thread goes on without its client's identity: the one failure that is not thrown is
+    // still reported.
+    const std::string lost =
+        "scoped_revert_impersonation::~scoped_revert_impersonation: ImpersonateLoggedOnUser "
+        "failed: ";
+    const std::string asProcess = ", the thread goes on as the process instead of its client";
     const Case cases[] = {
-        {"no token", "OpenThreadToken", 1008, 0, false, false},
-        {"token not found", "OpenThreadToken", 1168, 0, false, false},
-        {"token refused", "OpenThreadToken", 5, kAccessDenied, false, false},
-        {"token fails without an error", "OpenThreadToken", 0, kUnspecifiedPlatform, false, false},
-        {"revert fails", "RevertToSelf", 5, kAccessDenied, true, false},
-        {"re-impersonation fails", "ImpersonateLoggedOnUser", 5, 0, false, true},
-        {"close fails", "CloseHandle", 6, 0, false, true},
+        {"no token", "OpenThreadToken", 1008, 0, false, false, ""},
+        {"token not found", "OpenThreadToken", 1168, 0, false, false, ""},
+        {"token refused", "OpenThreadToken", 5, kAccessDenied, false, false, ""},
+        {"token fails without an error", "OpenThreadToken", 0, kUnspecifiedPlatform, false, false,
+         ""},
+        {"revert fails", "RevertToSelf", 5, kAccessDenied, true, false, ""},
+        {"re-impersonation fails", "ImpersonateLoggedOnUser", 5, 0, false, true,
+         lost + "0x80000045 (Access denied)" + asProcess},
+        {"re-impersonation fails without an error", "ImpersonateLoggedOnUser", 0, 0, false, true,
+         lost + "0x80010100 (Unspecified platform error)" + asProcess},
+        {"close fails", "CloseHandle", 6, 0, false, true, ""},
     };
     for (const Case& c : cases) {
         winsim::SetThreadImpersonates(true);
+        qorvex::host::HostServicesBundle host;
         std::optional<winsim::ScopedFault> fault;
         fault.emplace(c.faultCall, winsim::FaultMode::Once, 1, c.error);
         try {
-            const sys::scoped_revert_impersonation revert;
+            const sys::scoped_revert_impersonation revert(&host.tracer);
             EXPECT_EQ(c.thrown, 0) << c.what << ": no exception";
             EXPECT_EQ(c.revertedInside, revert.reverted()) << c.what;
             EXPECT_EQ(!c.revertedInside, winsim::ThreadImpersonates()) << c.what;
         } catch (const zef::CheckResultFailedException& e) {
             EXPECT_TRUE(c.revertThrows) << c.what;
             EXPECT_EQ(c.thrown, e.Code()) << c.what;
-            EXPECT_STREQ("zef/system/security/scoped_revert_impersonation.cpp", e.File()) << c.what;
+            EXPECT_STREQ("zef/system/security/scoped_revert_impersonation", e.File()) << c.what;
         } catch (const zef::ResultCodeException& e) {
             EXPECT_FALSE(c.revertThrows) << c.what;
             EXPECT_EQ(c.thrown, e.Code()) << c.what;
             EXPECT_TRUE(e.Message().empty()) << c.what;
-            EXPECT_STREQ("zef/system/security/scoped_revert_impersonation.cpp", e.File()) << c.what;
+            EXPECT_STREQ("zef/system/security/scoped_revert_impersonation", e.File()) << c.what;
         }
         fault.reset();
         // The thread is as it was, except where putting the token back itself failed.
@@ -484,6 +505,13 @@ TEST_F(SystemHelpersTest, ImpersonationFailures) {
             << c.what;
         // A token that could not be closed is the system's to keep; every other one is closed.
         EXPECT_EQ(std::string(c.faultCall) == "CloseHandle" ? 1u : 0u, winsim::OpenTokenCount())
+            << c.what;
+        std::vector<std::string> records;
+        for (const auto& r : host.tracer.Records())
+            records.push_back(std::to_string(r.level) + " " + r.text);
+        EXPECT_EQ(c.record.empty() ? std::vector<std::string>{}
+                                   : std::vector<std::string>{"300 " + c.record},
+                  records)
             << c.what;
         winsim::Reset();
         winsim::SetThreadTokenSlice({true, true});
@@ -527,6 +555,33 @@ TEST_F(SystemHelpersTest, Normalization) {
             << Narrow(c.text);
     }
     EXPECT_EQ(sys::NormalizedPath(u"C:/A"), sys::NormalizedPath(u"c:\\a"));
+}
+
+TEST_F(SystemHelpersTest, PathsLieInAFolderByWholeNormalizedNames) {
+    struct Case {
+        std::u16string path;
+        std::u16string folder;
+        bool lies;
+    };
+    const Case cases[] = {
+        {u"C:\\Mnt\\Vol\\x.txt", u"C:\\Mnt\\Vol\\", true},
+        {u"c:/MNT/vol/x.txt", u"C:\\Mnt\\Vol", true},
+        {u"C:\\Mnt\\Vol", u"C:\\Mnt\\Vol\\", true},  // the mount folder itself
+        {u"C:\\\u00C4\\x", u"c:\\\u00E4\\", true},
+        {u"\\\\srv\\share\\x", u"\\\\SRV\\Share\\", true},
+        {u"C:\\Mnt\\Volume2\\x.txt", u"C:\\Mnt\\Vol\\", false},
+        {u"C:\\Mnt", u"C:\\Mnt\\Vol\\", false},
+        {u"C:x.txt", u"C:\\", false},  // drive-relative
+        {u"x.txt", u"C:\\", false},
+        {u"\\??\\C:\\x.txt", u"C:\\", false},
+        {u"C:\\x\\..\\Mnt\\Vol\\x.txt", u"C:\\Mnt\\Vol\\", false},  // nothing resolved
+        {u"C:\\x.txt", u"", false},
+        {u"\\x.txt", u"\\", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.lies, sys::PathLiesInFolder(c.path, c.folder))
+            << Narrow(c.path) << " in " << Narrow(c.folder);
+    }
 }
 
 // ---- Environment expansion ----------------------------------------------------------------------

@@ -447,7 +447,9 @@ INSTANTIATE_TEST_SUITE_P(BothLayouts, TcgLogParserTest,
 
 // ---- The SHA-1 layout ---------------------------------------------------------------------------
 
-TEST(TcgLogParserSha1Test, LogTooShortForAHeaderYieldsNothing) {
+// A log of one event that ends exactly at the end of the log (32 bytes, shorter than any
+// header) is read; one byte less and the event is cut, and nothing is read.
+TEST(TcgLogParserSha1Test, AnEventEndingExactlyAtTheEndOfTheLogIsReadOneByteLessIsCut) {
     const Bytes event = TcgLogBuilder::Sha1Layout().Add(CompactHash(4, {})).Build();
     ASSERT_EQ(event.size(), 32u);
     const Parsed whole = Parse(event);

@@ -160,7 +160,7 @@ std::uint32_t ApiFailureThrowLine() {
 std::string ApiFailureRecord(const std::string& message) {
     return "RuntimeError - " + message +
            ". At component/antimalware/source/trusted_boot/tcg_log_provider/source/"
-           "cryptography.cpp(" +
+           "cryptography(" +
            std::to_string(ApiFailureThrowLine()) + ") ";
 }
 

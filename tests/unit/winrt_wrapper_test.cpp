@@ -197,6 +197,11 @@ TEST_F(WinRtTest, EveryHolderAndActivationFailureRaisesItsTextWithTheConvertedCo
          fault("RoActivateInstance", kAccessDenied),
          [this] { Activate(); },
          {u"Windows::Foundation::ActivateInstance failed", kAccessDeniedCode}},
+        // A failure HRESULT that wraps error 0 converts to success; raised, it is a failure.
+        {"activation fails with a wrapped error 0",
+         fault("RoActivateInstance", 0x80070000u),
+         [this] { Activate(); },
+         {u"Windows::Foundation::ActivateInstance failed", kPlatformErrorCode}},
         {"unknown class",
          none,
          [] {
@@ -704,6 +709,173 @@ TEST_F(PackageManagerTest, EachFailingStepRaisesItsTextAndLeavesNothingBehind) {
         }
         EXPECT_EQ(winsim::GetRuntimeCounters().liveObjects, m_before.liveObjects) << c.name;
         EXPECT_EQ(winsim::GetRuntimeCounters().liveStrings, m_before.liveStrings) << c.name;
+        EXPECT_EQ(host.Leftovers(), "") << c.name;
+    }
+}
+
+// A package manager as a broken runtime or server may hand it out: QueryInterface answers S_OK
+// for the interfaces in `hollow` but leaves the out pointer null, and so does FindPackages. It
+// lives on the test's stack; the client calls none of its other methods.
+class HollowPackageManager final : public win::IPackageManager {
+public:
+    explicit HollowPackageManager(std::vector<win::IID> hollow) : m_hollow(std::move(hollow)) {}
+    ~HollowPackageManager() = default;
+
+    win::HRESULT QueryInterface(win::REFIID iid, void** out) override {
+        *out = nullptr;
+        for (const win::IID& h : m_hollow) {
+            if (h == iid) return win::S_OK;
+        }
+        if (iid == win::IUnknown::kIid || iid == win::IInspectable::kIid ||
+            iid == win::IPackageManager::kIid) {
+            AddRef();
+            *out = static_cast<win::IPackageManager*>(this);
+            return win::S_OK;
+        }
+        return win::E_NOINTERFACE;
+    }
+    win::ULONG AddRef() override { return ++m_references; }
+    win::ULONG Release() override { return --m_references; }
+    win::ULONG References() const { return m_references; }
+
+    win::HRESULT GetIids(win::ULONG*, win::IID**) override { return win::E_NOTIMPL; }
+    win::HRESULT GetRuntimeClassName(win::HSTRING*) override { return win::E_NOTIMPL; }
+    win::HRESULT GetTrustLevel(win::TrustLevel*) override { return win::E_NOTIMPL; }
+    win::HRESULT AddPackageAsync(win::IUriRuntimeClass*, win::IIterableOfUri*,
+                                 win::DeploymentOptions,
+                                 win::IAsyncDeploymentOperation**) override {
+        return win::E_NOTIMPL;
+    }
+    win::HRESULT UpdatePackageAsync(win::IUriRuntimeClass*, win::IIterableOfUri*,
+                                    win::DeploymentOptions,
+                                    win::IAsyncDeploymentOperation**) override {
+        return win::E_NOTIMPL;
+    }
+    win::HRESULT RemovePackageAsync(win::HSTRING, win::IAsyncDeploymentOperation**) override {
+        return win::E_NOTIMPL;
+    }
+    win::HRESULT StagePackageAsync(win::IUriRuntimeClass*, win::IIterableOfUri*,
+                                   win::IAsyncDeploymentOperation**) override {
+        return win::E_NOTIMPL;
+    }
+    win::HRESULT RegisterPackageAsync(win::IUriRuntimeClass*, win::IIterableOfUri*,
+                                      win::DeploymentOptions,
+                                      win::IAsyncDeploymentOperation**) override {
+        return win::E_NOTIMPL;
+    }
+    win::HRESULT FindPackages(win::IIterable<win::IPackage>** packages) override {
+        *packages = nullptr;
+        return win::S_OK;
+    }
+    win::HRESULT FindPackagesByUserSecurityId(win::HSTRING,
+                                              win::IIterable<win::IPackage>**) override {
+        return win::E_NOTIMPL;
+    }
+    win::HRESULT FindPackagesByNamePublisher(win::HSTRING, win::HSTRING,
+                                             win::IIterable<win::IPackage>**) override {
+        return win::E_NOTIMPL;
+    }
+    win::HRESULT FindPackagesByUserSecurityIdNamePublisher(
+        win::HSTRING, win::HSTRING, win::HSTRING, win::IIterable<win::IPackage>**) override {
+        return win::E_NOTIMPL;
+    }
+    win::HRESULT FindUsers(win::HSTRING, win::IIterableOfPackageUserInformation**) override {
+        return win::E_NOTIMPL;
+    }
+    win::HRESULT SetPackageState(win::HSTRING, win::PackageState) override {
+        return win::E_NOTIMPL;
+    }
+    win::HRESULT FindPackageByPackageFullName(win::HSTRING, win::IPackage**) override {
+        return win::E_NOTIMPL;
+    }
+    win::HRESULT CleanupPackageForUserAsync(win::HSTRING, win::HSTRING,
+                                            win::IAsyncDeploymentOperation**) override {
+        return win::E_NOTIMPL;
+    }
+    win::HRESULT FindPackagesByPackageFamilyName(win::HSTRING,
+                                                 win::IIterable<win::IPackage>**) override {
+        return win::E_NOTIMPL;
+    }
+    win::HRESULT FindPackagesByUserSecurityIdPackageFamilyName(
+        win::HSTRING, win::HSTRING, win::IIterable<win::IPackage>**) override {
+        return win::E_NOTIMPL;
+    }
+    win::HRESULT FindPackageByUserSecurityIdPackageFullName(win::HSTRING, win::HSTRING,
+                                                            win::IPackage**) override {
+        return win::E_NOTIMPL;
+    }
+
+private:
+    std::vector<win::IID> m_hollow;
+    win::ULONG m_references = 1;  // the test's own
+};
+
+// Activation, the newer interfaces and the searches all take an object out of a call that
+// answered success: one that hands out nothing is a failure of that call, raised with E_POINTER's
+// code, never an object that is dereferenced later.
+TEST_F(PackageManagerTest, ASuccessThatHandsOutNoObjectIsAFailure) {
+    const Raised activation{u"Windows::Foundation::ActivateInstance failed", kPlatformErrorCode};
+    const auto search = [](PackageManager& manager) { manager.FindPackages(); };
+    struct Case {
+        const char* name;
+        std::uint32_t major, minor;
+        bool recordReadable;
+        bool activationHandsOutNothing;
+        std::vector<win::IID> hollow;
+        std::function<void(PackageManager&)> operation;  // after construction, if any
+        Raised raised;
+    };
+    const Case cases[] = {
+        {"activation", 10, 0, true, true, {}, nullptr, activation},
+        {"IPackageManager", 10, 0, true, false, {win::IPackageManager::kIid}, nullptr, activation},
+        {"IPackageManager2",
+         10,
+         0,
+         true,
+         false,
+         {win::IPackageManager2::kIid},
+         nullptr,
+         {u"querying IPackageManager2 failed", kPlatformErrorCode}},
+        // Without the version record a newer interface is taken only when offered; one that
+        // comes out null is not offered, and the search falls back to IPackageManager's.
+        {"newer interfaces, version unknown",
+         10,
+         0,
+         false,
+         false,
+         {win::IPackageManager2::kIid, win::IPackageManager3::kIid},
+         search,
+         {u"m_packageManager->FindPackages() failed", kPlatformErrorCode}},
+        {"package search",
+         6,
+         2,
+         true,
+         false,
+         {},
+         search,
+         {u"m_packageManager->FindPackages() failed", kPlatformErrorCode}},
+    };
+    for (const Case& c : cases) {
+        const ScopedWindows windows(c.major, c.minor, c.recordReadable);
+        HollowPackageManager hollow(c.hollow);
+        winsim::ScopedHook<&win::RoActivateInstance> hook(
+            [&](win::HSTRING, win::IInspectable** out) {
+                *out = nullptr;
+                if (c.activationHandsOutNothing) return win::S_OK;
+                hollow.AddRef();
+                *out = &hollow;
+                return win::S_OK;
+            });
+        qorvex::host::HostServicesBundle host;
+        EXPECT_EQ(RaisedBy([&] {
+                      PackageManager manager(&host.tracer);
+                      EXPECT_FALSE(manager.HasPackageVolumes()) << c.name;
+                      if (c.operation) c.operation(manager);
+                  }),
+                  c.raised)
+            << c.name;
+        // Every reference the client took is back.
+        EXPECT_EQ(hollow.References(), 1u) << c.name;
         EXPECT_EQ(host.Leftovers(), "") << c.name;
     }
 }

@@ -56,7 +56,7 @@ private:
 // releasing whatever the locator left in its output. A success that leaves no interface throws
 // it with 0x80000040: the caller would otherwise hold a null host service it relies on, and a
 // carried success code would read as success at the interface boundary. The exception records
-// this header's position as its throw site.
+// this header's position ("zef/rtl/objclient") as its throw site.
 template <class I>
 ref_ptr<I> GetInterfaceOrThrow(IServiceLocator* locator, InterfaceId iid) {
     void* out = nullptr;
@@ -65,7 +65,7 @@ ref_ptr<I> GetInterfaceOrThrow(IServiceLocator* locator, InterfaceId iid) {
     if (code < 0 || !held) {
         held.reset();
         const ResultCode carried = code < 0 ? code : rc::kUnexpected;
-        throw GetInterfaceException(iid, carried, __FILE__, static_cast<std::uint32_t>(__LINE__));
+        ZEF_THROW(GetInterfaceException, iid, carried);
     }
     return held;
 }

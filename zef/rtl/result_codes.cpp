@@ -1,5 +1,7 @@
 #include "zef/rtl/result_codes.h"
 
+#include <win/kernel.h>
+
 #include "zef/result_code_texts.h"
 
 #include <cstddef>
@@ -53,6 +55,20 @@ ResultCode ResultCodeFromHResult(std::int32_t hr) noexcept {
     const auto value = static_cast<std::uint32_t>(hr);
     if ((value & 0x0FFF0000u) == 0x00070000u) return ResultCodeFromWin32Error(value & 0xFFFFu);
     return rc::kUnspecifiedPlatformError;
+}
+
+ResultCode FailureFromWin32Error(std::uint32_t error) noexcept {
+    const ResultCode code = ResultCodeFromWin32Error(error);
+    return Failed(code) ? code : rc::kUnspecifiedPlatformError;
+}
+
+ResultCode FailureFromLastError() noexcept {
+    return FailureFromWin32Error(win::GetLastError());
+}
+
+ResultCode FailureFromHResult(std::int32_t hr) noexcept {
+    const ResultCode code = ResultCodeFromHResult(hr);
+    return Failed(code) ? code : rc::kUnspecifiedPlatformError;
 }
 
 }  // namespace zef

@@ -4,7 +4,7 @@
 
 #include <exception>
 
-#include "zef/system/detail/system_functions.h"
+#include "zef/rtl/result_codes.h"
 
 namespace zef::system {
 namespace {
@@ -13,10 +13,10 @@ namespace {
 // system hands the token back unchanged), or a failure.
 ResultCode ExpandToken(const wstring_t& token, wstring_t* expansion) {
     const win::DWORD needed = win::ExpandEnvironmentStringsW(token.c_str(), nullptr, 0);
-    if (needed == 0) return detail::FailureFromLastError();
+    if (needed == 0) return FailureFromLastError();
     wstring_t buffer(needed, u'\0');
     const win::DWORD written = win::ExpandEnvironmentStringsW(token.c_str(), buffer.data(), needed);
-    if (written == 0) return detail::FailureFromLastError();
+    if (written == 0) return FailureFromLastError();
     // The variable changed between the two calls; the text in the buffer is cut short.
     if (written > needed) return rc::kUnexpected;
     buffer.resize(written - 1);

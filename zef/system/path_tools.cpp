@@ -133,10 +133,12 @@ char16_t FoldBeyondAscii(char16_t c) noexcept {
     return c;
 }
 
+char16_t NormalizedUnit(char16_t c) noexcept {
+    return c == u'/' ? u'\\' : FoldBeyondAscii(static_cast<char16_t>(win::towlower(c)));
+}
+
 wstring_t Normalized(wstring_t text) {
-    for (char16_t& c : text) {
-        c = c == u'/' ? u'\\' : FoldBeyondAscii(static_cast<char16_t>(win::towlower(c)));
-    }
+    for (char16_t& c : text) c = NormalizedUnit(c);
     return text;
 }
 
@@ -150,6 +152,15 @@ NormalizedPath::NormalizedPath(wstring_t text, AsDirectory) : m_text(Normalized(
 
 NormalizedDirectoryPath::NormalizedDirectoryPath(wstring_t text)
     : NormalizedPath(std::move(text), AsDirectory{}) {}
+
+bool PathLiesInFolder(std::u16string_view path, std::u16string_view folder) noexcept {
+    if (!folder.empty() && IsSeparator(folder.back())) folder.remove_suffix(1);
+    if (folder.empty() || path.size() < folder.size()) return false;
+    for (std::size_t i = 0; i < folder.size(); ++i) {
+        if (NormalizedUnit(path[i]) != NormalizedUnit(folder[i])) return false;
+    }
+    return path.size() == folder.size() || IsSeparator(path[folder.size()]);
+}
 
 LongPath MakeLongPath(const wstring_t& path) {
     LongPath result;
@@ -177,10 +188,9 @@ ResultCode IsPlainDirectory(const wstring_t& path) {
     const wow64_fs_redirection_guard redirectionOff;
     const LongPath longPath = MakeLongPath(path);
     const win::DWORD attributes = win::GetFileAttributesW(longPath.c_str());
-    if (attributes == win::INVALID_FILE_ATTRIBUTES) {
-        const win::DWORD error = win::GetLastError();
-        return error == 0 ? rc::kFalse : ResultCodeFromWin32Error(error);
-    }
+    // A failed call answers a failure, never "exists, but no plain directory": a missing folder
+    // must not pass for something that exists, whatever the last error says.
+    if (attributes == win::INVALID_FILE_ATTRIBUTES) return FailureFromLastError();
     const bool directory = (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0;
     const bool reparsePoint = (attributes & win::FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     return directory && !reparsePoint ? rc::kOk : rc::kFalse;

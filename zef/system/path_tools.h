@@ -39,6 +39,13 @@ public:
     explicit NormalizedDirectoryPath(wstring_t text);
 };
 
+// Whether `path` is the folder `folder` or lies below it, compared in the normalized form
+// (ignoring case as Windows compares names, '/' and '\' alike) and by whole names: "C:\Mnt\Vol\"
+// and "C:\Mnt\Vol" hold "c:/mnt/vol/x", "C:\Mnt\Vol2\x" lies in neither. Nothing is resolved:
+// "." and ".." are names like any other, and a relative path lies in no absolute folder. An
+// empty folder holds nothing. Makes no allocation.
+bool PathLiesInFolder(std::u16string_view path, std::u16string_view folder) noexcept;
+
 // The path to hand to a Win32 call: the caller's own text when it is short enough (259
 // characters or fewer) or already in the "\\?\" form, else an owned "\\?\" copy with "." and
 // ".." resolved (Windows resolves nothing behind that prefix). A path that is neither a drive
@@ -65,7 +72,8 @@ LongPath MakeLongPath(const wstring_t& path);
 
 // 0 when path names a directory that is not a reparse point (a junction or a mount point are
 // reparse points), 1 for anything else that exists, otherwise the failure GetFileAttributesW
-// reported (0x80010102 for a missing file, 0x80010103 for a missing folder on the way). Wow64
+// reported (0x80010102 for a missing file, 0x80010103 for a missing folder on the way;
+// 0x80010100 when it gave no usable last error). Wow64
 // file system redirection is off during the test, so the path means what it means to a native
 // process. Throws what wow64_fs_redirection_guard throws, and std::bad_alloc.
 ResultCode IsPlainDirectory(const wstring_t& path);

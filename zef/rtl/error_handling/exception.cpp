@@ -99,8 +99,8 @@ CheckResultFailedException::CheckResultFailedException(const char* file, std::ui
                                                        ResultCode code)
     : ExceptionBase(file, line, code) {}
 
-GetInterfaceException::GetInterfaceException(InterfaceId iid, ResultCode code, const char* file,
-                                             std::uint32_t line)
+GetInterfaceException::GetInterfaceException(const char* file, std::uint32_t line, InterfaceId iid,
+                                             ResultCode code)
     : ExceptionBase(file, line, code), m_iid(iid) {}
 
 wstring_t GetInterfaceException::GetDescription() const {

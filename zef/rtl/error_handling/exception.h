@@ -2,9 +2,11 @@
 // the throw site (file, line), a wide message and, for ResultCodeException and its descendants,
 // a ResultCode. Interface boundaries turn them into result codes and one level-300 trace record.
 //
-// Throw with ZEF_THROW(Type, args...) so the site's file and line are recorded in one place.
+// Throw with ZEF_THROW(Type, args...): it is the one place that records a throw site, so every
+// exception names its file the same way.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 
@@ -93,7 +95,7 @@ public:
 class GetInterfaceException : public ExceptionBase<GetInterfaceException, ResultCodeException> {
 public:
     // file and line are those of GetInterfaceOrThrow (zef/rtl/objclient.h).
-    GetInterfaceException(InterfaceId iid, ResultCode code, const char* file, std::uint32_t line);
+    GetInterfaceException(const char* file, std::uint32_t line, InterfaceId iid, ResultCode code);
     const char* what() const noexcept override { return "GetInterfaceException"; }
     wstring_t GetDescription() const override;
     InterfaceId Iid() const noexcept { return m_iid; }
@@ -153,15 +155,62 @@ ResultCode ResultCodeFromCurrentException(ITracer* tracer, const char* prefix,
 // From the catch-all of a factory or a component construction.
 ResultCode HandleConstructionException(IServiceLocator* locator) noexcept;
 
+namespace detail {
+
+// The name a throw site records for its source file: the path as the build spells it
+// (repository-relative, by -fmacro-prefix-map), without its extension: "zef/rtl/objclient",
+// ".../win8_api/source/winrt_wrapper". Hosts and support tools match failure reports by these
+// names, so a header and its source file report the same one, whichever of them throws.
+template <std::size_t N>
+struct SourceFileName {
+    char text[N] = {};
+    consteval SourceFileName(const char (&file)[N]) {
+        // A compiler cache may hand the compiler the source path relative to the build folder
+        // ("../../zef/rtl/objclient.h"), which the prefix map does not match: the leading "./"
+        // and "../" steps are dropped, so an in-tree build records the same name either way.
+        std::size_t begin = 0;
+        for (;;) {
+            if (file[begin] == '.' && IsSeparator(file[begin + 1])) {
+                begin += 2;
+            } else if (file[begin] == '.' && file[begin + 1] == '.' &&
+                       IsSeparator(file[begin + 2])) {
+                begin += 3;
+            } else {
+                break;
+            }
+        }
+        std::size_t end = N - 1;
+        for (std::size_t i = N - 1; i-- > 0;) {
+            if (IsSeparator(file[i])) break;
+            const bool startsTheName = i == begin || IsSeparator(file[i - 1]);
+            if (file[i] == '.' && !startsTheName) {
+                end = i;
+                break;
+            }
+        }
+        for (std::size_t i = begin; i < end; ++i) text[i - begin] = file[i];
+    }
+
+private:
+    static consteval bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+};
+
+template <SourceFileName Name>
+inline constexpr const char* kSourceFile = Name.text;
+
+}  // namespace detail
 }  // namespace zef
 
-// Records the throw site's file and line.
-#define ZEF_THROW(Type, ...) throw Type(__FILE__, static_cast<std::uint32_t>(__LINE__), __VA_ARGS__)
-#define ZEF_THROW0(Type) throw Type(__FILE__, static_cast<std::uint32_t>(__LINE__))
+// The recorded name of the current source file (see detail::SourceFileName).
+#define ZEF_SOURCE_FILE (::zef::detail::kSourceFile<::zef::detail::SourceFileName(__FILE__)>)
+
+// Throws Type built from the throw site's file and line, then the given arguments.
+#define ZEF_THROW(Type, ...) \
+    throw Type(ZEF_SOURCE_FILE, static_cast<std::uint32_t>(__LINE__) __VA_OPT__(, ) __VA_ARGS__)
 // A condition that has to hold; throws CheckFailedException when it does not.
-#define ZEF_CHECK(condition)                                       \
-    do {                                                           \
-        if (!(condition)) ZEF_THROW0(::zef::CheckFailedException); \
+#define ZEF_CHECK(condition)                                      \
+    do {                                                          \
+        if (!(condition)) ZEF_THROW(::zef::CheckFailedException); \
     } while (false)
 // A ResultCode that has to be a success; throws CheckResultFailedException with it otherwise.
 #define ZEF_CHECK_RESULT(expression)                                              \

@@ -4,15 +4,6 @@
 
 namespace zef::system::detail {
 
-ResultCode FailureFromLastError() noexcept {
-    return FailureFromWin32Error(win::GetLastError());
-}
-
-ResultCode FailureFromWin32Error(win::DWORD error) noexcept {
-    const ResultCode code = ResultCodeFromWin32Error(error);
-    return Failed(code) ? code : rc::kUnspecifiedPlatformError;
-}
-
 ResultCode LookUpFunction(const char16_t* moduleName, const char* functionName,
                           win::FARPROC* function) noexcept {
     *function = nullptr;

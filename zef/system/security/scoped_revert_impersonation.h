@@ -7,6 +7,7 @@
 #include <win/kernel.h>
 #include <win/security.h>
 
+#include "zef/object.h"
 #include "zef/rtl/unique_resource.h"
 
 namespace zef::system {
@@ -15,13 +16,17 @@ namespace zef::system {
 // on a thread that impersonates nobody it holds nothing and does nothing, now or at its end.
 // Construction throws zef::CheckResultFailedException when the thread cannot be reverted (the
 // thread then stays as it was) and zef::ResultCodeException when the token cannot be read.
-// Destruction impersonates the token again and closes it; it never throws.
+// Destruction impersonates the token again and closes it; it never throws. When the thread
+// cannot take the client's identity back it goes on as the process, and the destruction
+// writes one level-300 record naming the failure to `tracer` (when one is given): the host's
+// thread then runs with another identity than its caller gave it, which nothing else reports.
+// The tracer is not counted; it must outlive the scope.
 //
 // Threading: impersonation is a state of the thread, so the scope lives on one thread's stack
 // and ends on that thread.
 class scoped_revert_impersonation {
 public:
-    scoped_revert_impersonation();
+    explicit scoped_revert_impersonation(ITracer* tracer = nullptr);
     ~scoped_revert_impersonation();
     scoped_revert_impersonation(const scoped_revert_impersonation&) = delete;
     scoped_revert_impersonation& operator=(const scoped_revert_impersonation&) = delete;
@@ -31,6 +36,7 @@ public:
 
 private:
     unique_token_handle m_token;
+    ITracer* m_tracer;
 };
 
 }  // namespace zef::system

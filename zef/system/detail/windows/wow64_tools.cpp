@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "zef/rtl/error_handling/exception.h"
+#include "zef/rtl/result_codes.h"
 #include "zef/system/detail/system_caches.h"
 #include "zef/system/detail/system_functions.h"
 
@@ -22,7 +23,7 @@ ResultCode AskIsWow64() noexcept {
     if (Failed(found)) return found;
     win::BOOL wow64 = win::FALSE;
     if (!win::ProcAs<win::IsWow64ProcessFunction>(proc)(win::GetCurrentProcess(), &wow64))
-        return detail::FailureFromLastError();
+        return FailureFromLastError();
     return wow64 ? rc::kOk : rc::kFalse;
 }
 
@@ -58,8 +59,7 @@ wow64_fs_redirection_guard::wow64_fs_redirection_guard() {
     const ResultCode found =
         CachedFunction(g_disableRedirection, "Wow64DisableWow64FsRedirection", &disable);
     if (Failed(found)) ZEF_THROW(CheckResultFailedException, found);
-    if (!disable(&m_oldValue))
-        ZEF_THROW(CheckResultFailedException, detail::FailureFromLastError());
+    if (!disable(&m_oldValue)) ZEF_THROW(CheckResultFailedException, FailureFromLastError());
     m_disabled = true;
 }
 
