@@ -308,7 +308,7 @@ TEST_F(PlatformSimTest, CreateFileWErrorsTellMissingFileFromMissingFolder) {
         {u"C:\\Windows\\Logs\\Missing\\0000000017-0000000000.log", win::GENERIC_READ, 3},
         {u"C:\\Windows\\Logs\\MeasuredBoot\\0000000017-0000000000.log\\x", win::GENERIC_READ, 3},
         {u"Q:\\file.txt", win::GENERIC_READ, 3},
-        {u"relative.log", win::GENERIC_READ, 3},
+        {u"relative.log", win::GENERIC_READ, 2},  // in the current folder, System32
         {u"", win::GENERIC_READ, 3},
         {u"C:\\Windows\\Logs", win::GENERIC_READ, 5},
         {kLogPath, win::GENERIC_WRITE, 5},
