@@ -39,6 +39,8 @@ constexpr const char* kWineNoMaxPath = "Wine keeps no MAX_PATH limit";
 constexpr const char* kWineLacksCall = "Wine 8 has no FindFirstFileNameW";
 constexpr const char* kNoShareHere = "needs a share that exists; the test machine has none";
 constexpr const char* kWineEmptyName = "Wine answers ERROR_INVALID_PARAMETER";
+constexpr const char* kWinePathNotFound = "Wine's attribute query answers ERROR_PATH_NOT_FOUND";
+constexpr const char* kWineBadDevType = "Wine answers ERROR_BAD_DEV_TYPE";
 // Why the simulated machine answers otherwise.
 constexpr const char* kReadOnly = "the simulated file system grants reading only";
 
@@ -136,7 +138,8 @@ TEST(FileCallsTest, GetFileAttributesReadsNamesByWin32Rules) {
          win::ERROR_FILE_NOT_FOUND},
         {"a name below a file", file + u"\\x", kInvalid, win::ERROR_PATH_NOT_FOUND},
         // Names no file system takes.
-        {"a file named with a final separator", file + u"\\", kInvalid, win::ERROR_INVALID_NAME},
+        {"a file named with a final separator", file + u"\\", kInvalid, win::ERROR_INVALID_NAME,
+         SimulationOnly(kWinePathNotFound)},
         {"'*' in a name", r + u"\\Dir\\*.*", kInvalid, win::ERROR_INVALID_NAME},
         {"'?' in a name", r + u"\\Dir\\File?.txt", kInvalid, win::ERROR_INVALID_NAME},
         {"'|' in a name", r + u"\\Dir\\a|b", kInvalid, win::ERROR_INVALID_NAME},
@@ -163,7 +166,7 @@ TEST(FileCallsTest, GetFileAttributesReadsNamesByWin32Rules) {
         {"the \\\\?\\ form with '/' after the drive",
          u"\\\\?\\" + drive + u"/" + r.substr(3) + u"\\Dir", kInvalid, win::ERROR_PATH_NOT_FOUND},
         {"the \\\\?\\ form with '/' after the drive, alone", u"\\\\?\\" + drive + u"/", kInvalid,
-         win::ERROR_FILE_NOT_FOUND},
+         win::ERROR_FILE_NOT_FOUND, SimulationOnly(kWineBadDevType)},
     });
 }
 
@@ -329,6 +332,7 @@ TEST(FileCallsTest, GetVolumePathNameAsDocumented) {
          u"\\\\?\\UNC\\YourComputer\\C$\\", 0, SimulationOnly(kNoShareHere)},
         {"a drive letter for a server in the \\\\?\\UNC form", u"\\\\?\\UNC\\W:\\Windows", 260, u"",
          win::ERROR_INVALID_NAME},
+        {"a device that does not exist", u"C:\\COM3", 260, u"", win::ERROR_INVALID_NAME},
         {"a name past MAX_PATH", r + u"\\" + Repeat(u'x', 300), 260, u"", win::ERROR_PATH_NOT_FOUND,
          SimulationOnly(kWineNoMaxPath)},
         {"a name past MAX_PATH in the \\\\?\\ form", u"\\\\?\\" + r + u"\\" + Repeat(u'x', 300),
@@ -380,7 +384,7 @@ TEST(FileCallsTest, GetVolumePathNameAnswersTheMountFolder) {
         {"the \\\\?\\ form", u"\\\\?\\" + mount + u"\\x", 260, u"\\\\?\\" + volume},
     };
     // Relative names answer the volume of the current folder, wherever it is.
-    fixture.SetCurrentDirectory(mount);
+    fixture.SetCurrentFolder(mount);
     rows.push_back(
         {"a relative name, the current folder on the mounted volume", u"x\\y", 260, volume});
     rows.push_back({"'.' there", u".", 260, volume});
@@ -479,7 +483,7 @@ TEST(FileCallsTest, CreateFileWJudgesDispositionAndAccess) {
         {"a folder, CREATE_NEW, reading", folder, kRead, win::CREATE_NEW, 0,
          win::ERROR_ACCESS_DENIED, kNone, kNone, SimulationOnly(kWineTodo)},
         {"a folder, CREATE_NEW, writing", folder, kWrite, win::CREATE_NEW, 0,
-         win::ERROR_ACCESS_DENIED},
+         win::ERROR_ACCESS_DENIED, kNone, kNone, SimulationOnly(kWineTodo)},
         {"a folder, CREATE_ALWAYS, reading", folder, kRead, win::CREATE_ALWAYS, 0,
          win::ERROR_ACCESS_DENIED},
         {"a folder, CREATE_ALWAYS, writing", folder, kWrite, win::CREATE_ALWAYS, 0,
@@ -606,6 +610,36 @@ TEST(FileCallsTest, CreateFileWKeepsShareModes) {
         }
         EXPECT_TRUE(win::CloseHandle(first));
     }
+}
+
+// Microsoft, "Hard Links and Junctions": the names of a file are one file, so what one name
+// opens another name shows, share modes included (kernel32/tests/file.c: test_file_sharing).
+TEST(FileCallsTest, HardLinksNameOneFile) {
+    FileFixture fixture;
+    fixture.PutFile(u"One.txt", "data");
+    if (!fixture.LinkNames({u"One.txt", u"Sub\\Two.txt"}))
+        GTEST_SKIP() << "the system cannot make hard links here";
+    const std::u16string one = fixture.Path(u"One.txt");
+    const std::u16string two = fixture.Path(u"Sub\\Two.txt");
+    EXPECT_EQ(win::FILE_ATTRIBUTE_ARCHIVE, win::GetFileAttributesW(two.c_str()));
+    const win::HANDLE first =
+        win::CreateFileW(one.c_str(), kRead, 0, nullptr, win::OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(win::INVALID_HANDLE_VALUE, first);
+    win::SetLastError(0);
+    EXPECT_EQ(win::INVALID_HANDLE_VALUE, win::CreateFileW(two.c_str(), kRead, kShareReadWrite,
+                                                          nullptr, win::OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(win::ERROR_SHARING_VIOLATION, win::GetLastError());
+    EXPECT_TRUE(win::CloseHandle(first));
+
+    const win::HANDLE second = win::CreateFileW(two.c_str(), kRead, win::FILE_SHARE_READ, nullptr,
+                                                win::OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(win::INVALID_HANDLE_VALUE, second);
+    EXPECT_EQ(4u, win::GetFileSize(second, nullptr));
+    char buffer[8] = {};
+    win::DWORD bytes = 0;
+    EXPECT_TRUE(win::ReadFile(second, buffer, sizeof buffer, &bytes, nullptr));
+    EXPECT_EQ("data", std::string(buffer, bytes));
+    EXPECT_TRUE(win::CloseHandle(second));
 }
 
 // ---- GetFileSize, ReadFile, CloseHandle ------------------------------------------------------

@@ -40,9 +40,8 @@ public:
     // Mounts a volume in a new folder below Root(); false where the system cannot (Wine).
     bool MountVolume(std::u16string_view relativeFolder);
 
-    // The process's current folder (absolute); the fixture starts it at Root().
-    std::u16string CurrentDirectory() const;
-    void SetCurrentDirectory(std::u16string_view path);
+    // Moves the process's current folder (the fixture starts it at Root()).
+    void SetCurrentFolder(std::u16string_view path);
 
 private:
     struct Impl;

@@ -50,11 +50,7 @@ bool FileFixture::MountVolume(std::u16string_view relativeFolder) {
     return true;
 }
 
-std::u16string FileFixture::CurrentDirectory() const {
-    return winsim::GetCurrentDirectory();
-}
-
-void FileFixture::SetCurrentDirectory(std::u16string_view path) {
+void FileFixture::SetCurrentFolder(std::u16string_view path) {
     winsim::SetCurrentDirectory(path);
 }
 

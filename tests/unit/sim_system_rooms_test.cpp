@@ -594,4 +594,21 @@ TEST_F(SimSystemMachineTest, VolumesAndHardLinksFromTheMachineDirectory) {
     EXPECT_THAT(Load(R"({"hardLinks": [[]]})"), HasSubstr("at least one name"));
 }
 
+TEST_F(SimSystemMachineTest, TheCurrentFolderFromTheMachineDirectory) {
+    std::filesystem::create_directories(m_dir / "D" / "Work");
+    std::ofstream(m_dir / "D" / "Work" / "notes.txt") << "n";
+    ASSERT_EQ("", Load(R"({"currentDirectory": "d:\\work"})"));
+    EXPECT_EQ(u"D:\\Work", winsim::GetCurrentDirectory());
+    EXPECT_EQ(win::FILE_ATTRIBUTE_ARCHIVE, win::GetFileAttributesW(u"notes.txt"));
+    ASSERT_EQ("", Load(R"({"currentDirectory": "E:\\New"})"));
+    EXPECT_TRUE(winsim::DirectoryExists(u"E:\\New"));
+    ASSERT_EQ("", Load("{}"));
+    EXPECT_EQ(u"C:\\Windows\\System32", winsim::GetCurrentDirectory());
+
+    EXPECT_THAT(Load(R"({"currentDirectory": "Work"})"),
+                HasSubstr("\"currentDirectory\" must be an absolute path"));
+    EXPECT_THAT(Load(R"({"currentDirectory": 1})"), HasSubstr("must be a string"));
+    EXPECT_EQ(u"C:\\Windows\\System32", winsim::GetCurrentDirectory());
+}
+
 }  // namespace

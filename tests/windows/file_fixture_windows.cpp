@@ -65,7 +65,7 @@ FileFixture::FileFixture() : m_impl(std::make_unique<Impl>()) {
     wchar_t current[MAX_PATH] = {};
     ::GetCurrentDirectoryW(MAX_PATH, current);
     m_impl->previousDirectory = current;
-    SetCurrentDirectory(m_impl->root);
+    SetCurrentFolder(m_impl->root);
 }
 
 FileFixture::~FileFixture() {
@@ -125,13 +125,7 @@ bool FileFixture::MountVolume(std::u16string_view relativeFolder) {
     return true;
 }
 
-std::u16string FileFixture::CurrentDirectory() const {
-    wchar_t current[MAX_PATH] = {};
-    const DWORD length = ::GetCurrentDirectoryW(MAX_PATH, current);
-    return Narrow(std::wstring_view(current, length));
-}
-
-void FileFixture::SetCurrentDirectory(std::u16string_view path) {
+void FileFixture::SetCurrentFolder(std::u16string_view path) {
     EXPECT_TRUE(::SetCurrentDirectoryW(Wide(path).c_str())) << ::GetLastError();
 }
 

@@ -253,12 +253,16 @@ void LoadDrive(const Loading& loading, const std::filesystem::path& folder, char
         }
         auto canonical = CanonicalPath(path);
         if (!canonical) continue;
+        // The drive folders spell their names as the disk does, also where a member of
+        // machine.json (applied before them) already named the same folder or file otherwise.
         if (it->is_directory(ec)) {
             AddDirectoryTree(*canonical);
+            State().directories[Fold(*canonical)].path = *canonical;
         } else if (it->is_regular_file(ec)) {
             std::vector<std::uint8_t> bytes = loading.ReadHostFile(it->path(), kMaxFileBytes);
             const std::uint64_t size = bytes.size();
             winsim::files::PutFile(*canonical, std::move(bytes), size);
+            State().files[Fold(*canonical)].path = *canonical;
         }
     }
 }
@@ -403,7 +407,7 @@ std::u16string StoredSpelling(std::u16string_view canonical) {
 }
 
 std::u16string CurrentDirectory() {
-    return State().currentDirectory;
+    return StoredSpelling(State().currentDirectory);
 }
 
 void SetCurrentDirectory(std::u16string_view path) {
@@ -411,7 +415,7 @@ void SetCurrentDirectory(std::u16string_view path) {
     if (!canonical)
         throw std::invalid_argument("winsim: not an absolute path: " + utf::ToUtf8(path));
     AddDirectoryTree(*canonical);
-    State().currentDirectory = StoredSpelling(*canonical);
+    State().currentDirectory = *canonical;
 }
 
 win::DWORD PathLengthError(std::u16string_view text, const Win32Name& name) {
