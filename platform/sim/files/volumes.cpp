@@ -169,7 +169,9 @@ HANDLE FindFirstFileNameW(LPCWSTR fileName, DWORD flags, DWORD* stringLength, PW
                 return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
             const winsim::files::Place place = winsim::files::FindPlace(fileName);
             if (place.error != 0) return Fail(place.error, INVALID_HANDLE_VALUE);
-            if (!place.exists) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+            // Folders answer as they always have here: no fact says what Windows lists for one.
+            if (!place.exists || place.directory)
+                return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
             const std::u16string& canonical = place.canonical;
             std::vector<std::u16string> names;
             auto linked = State().links.find(Fold(canonical));
