@@ -120,8 +120,9 @@ TEST_F(HostileArgumentsTest, AFullNameWithAnEmbeddedNulIsMarkedWhole) {
 
 TEST_F(HostileArgumentsTest, RemediateAnswersExtremePathsWithADefinedCode) {
     winsim::SetPackages({Package(kNotes, kApps + kNotes)});
-    // A volume whose mount folder is longer than the longest path a buffer may take.
-    const std::u16string deepVolume = u"D:\\" + std::u16string(32766, u'm');
+    // A volume mounted so deep that its path takes all but a few characters of the longest name
+    // Windows reads (32,766 characters, in the \\?\ form).
+    const std::u16string deepVolume = u"D:\\" + std::u16string(32766 - 4 - 3 - 6, u'm');
     winsim::MountVolume(deepVolume);
     struct Case {
         const char* what;
@@ -131,20 +132,27 @@ TEST_F(HostileArgumentsTest, RemediateAnswersExtremePathsWithADefinedCode) {
         const char* traced;
     };
     const Case cases[] = {
-        // The names cannot be listed (there is no such file): the given path stands alone.
+        // Windows reads no name that long: its volume path cannot be read, nothing is marked.
         {"past the longest Windows path, inside a package",
          kApps + kNotes + u"\\" + std::u16string(32767, u'x'),
-         0,
-         {kNotes},
-         "trying to remediate by original path"},
+         static_cast<zef::ResultCode>(0x80010103u),  // no such path
+         {},
+         "GetVolumePathNameW failed"},
         {"separators only",
          std::u16string(40000, u'\\'),
          static_cast<zef::ResultCode>(0x80010103u),  // no such path
          {},
          "GetVolumePathNameW failed"},
-        {"on a volume whose path no buffer holds",
+        // The volume path grows the buffer to its largest; the names cannot be listed (there
+        // is no such file), so the given path stands alone, inside no package.
+        {"on a volume mounted as deep as the longest name allows",
+         u"\\\\?\\" + deepVolume + u"\\x.exe",
+         1,
+         {},
+         "trying to remediate by original path"},
+        {"the same name without the \\\\?\\ form",
          deepVolume + u"\\x.exe",
-         static_cast<zef::ResultCode>(0x8007FFFEu),
+         static_cast<zef::ResultCode>(0x80010103u),
          {},
          "GetVolumePathNameW failed"},
     };

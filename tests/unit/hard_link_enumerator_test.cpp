@@ -278,25 +278,32 @@ TEST_F(HardLinkTest, AVolumePathThatFillsTheBufferExactlyIsReadAgainOneLonger) {
 }
 
 TEST_F(HardLinkTest, VolumePathsUpToTheLongestWindowsPathAreReadAndLongerOnesFail) {
-    // A volume mounted in a folder so deep that its path needs every size up to the limit: the
-    // 32,767 characters of the longest Windows path (and the NUL) are read, one more is not.
+    // A volume mounted in a folder so deep that its path takes all but the file's own name of
+    // the longest name Windows reads (32,766 characters, in the \\?\ form): the buffer grows to
+    // take it. A longer name, or one that long without the \\?\ form, Windows does not read at
+    // all (ERROR_PATH_NOT_FOUND), so no volume path is ever longer than that.
+    const std::u16string file = u"\\\u00E9.txt";
+    const std::u16string folder = u"C:\\" + std::u16string(32766 - 4 - 3 - file.size(), u'm');
+    winsim::MountVolume(folder);
     struct Case {
-        std::size_t rootLength;  // with the trailing backslash
+        const char* what;
+        std::u16string name;
         bool read;
     };
-    for (const Case c : {Case{32767, true}, Case{32768, false}, Case{40000, false}}) {
-        winsim::ScopedMachine machine;
-        const std::u16string folder = u"C:\\" + std::u16string(c.rootLength - 4, u'm');
-        winsim::MountVolume(folder);
+    const Case cases[] = {
+        {"the longest name, in the \\\\?\\ form", u"\\\\?\\" + folder + file, true},
+        {"the same name without the \\\\?\\ form", folder + file, false},
+        {"one character longer", u"\\\\?\\" + folder + file + u"x", false},
+    };
+    for (const Case& c : cases) {
         PathBuffer buffer;
         std::uint32_t error = 1;
-        EXPECT_EQ(c.read, GetVolumePathInto((folder + u"\\\u00E9.txt").c_str(), buffer, error))
-            << c.rootLength;
+        EXPECT_EQ(c.read, GetVolumePathInto(c.name.c_str(), buffer, error)) << c.what;
         if (c.read) {
-            EXPECT_EQ(0u, error);
-            EXPECT_EQ(folder + u"\\", buffer.data());
+            EXPECT_EQ(0u, error) << c.what;
+            EXPECT_TRUE(u"\\\\?\\" + folder + u"\\" == buffer.data()) << c.what;
         } else {
-            EXPECT_EQ(0xFFFEu, error);
+            EXPECT_EQ(win::ERROR_PATH_NOT_FOUND, error) << c.what;
         }
     }
 }

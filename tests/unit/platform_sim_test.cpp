@@ -308,7 +308,7 @@ TEST_F(PlatformSimTest, CreateFileWErrorsTellMissingFileFromMissingFolder) {
         {u"C:\\Windows\\Logs\\Missing\\0000000017-0000000000.log", win::GENERIC_READ, 3},
         {u"C:\\Windows\\Logs\\MeasuredBoot\\0000000017-0000000000.log\\x", win::GENERIC_READ, 3},
         {u"Q:\\file.txt", win::GENERIC_READ, 3},
-        {u"relative.log", win::GENERIC_READ, 3},
+        {u"relative.log", win::GENERIC_READ, 2},  // in the current folder, System32
         {u"", win::GENERIC_READ, 3},
         {u"C:\\Windows\\Logs", win::GENERIC_READ, 5},
         {kLogPath, win::GENERIC_WRITE, 5},
@@ -324,6 +324,33 @@ TEST_F(PlatformSimTest, CreateFileWErrorsTellMissingFileFromMissingFolder) {
         } else {
             EXPECT_EQ(win::INVALID_HANDLE_VALUE, file);
         }
+    }
+    // What the machine refuses beyond the file and volume tables: share modes Windows does not
+    // define (the I/O manager's own check, before the name is looked up), and what asks for
+    // more than a read-only file system grants.
+    struct Refusal {
+        const char* what;
+        const char16_t* path;
+        win::DWORD access, share, flags, error;
+    };
+    const Refusal refusals[] = {
+        {"an undefined share mode", kLogPath, win::GENERIC_READ, 0x8, 0,
+         win::ERROR_INVALID_PARAMETER},
+        {"an undefined share mode, missing file", u"C:\\None\\x.log", win::GENERIC_READ, 0x8, 0,
+         win::ERROR_INVALID_PARAMETER},
+        {"deleting on close", kLogPath, win::GENERIC_READ, win::FILE_SHARE_READ,
+         win::FILE_FLAG_DELETE_ON_CLOSE, win::ERROR_ACCESS_DENIED},
+        {"all access", kLogPath, win::GENERIC_ALL, win::FILE_SHARE_READ, 0,
+         win::ERROR_ACCESS_DENIED},
+        {"the system security descriptor", kLogPath, win::GENERIC_READ | 0x01000000u,
+         win::FILE_SHARE_READ, 0, 1314},  // ERROR_PRIVILEGE_NOT_HELD
+    };
+    for (const Refusal& r : refusals) {
+        win::SetLastError(0);
+        EXPECT_EQ(win::INVALID_HANDLE_VALUE, win::CreateFileW(r.path, r.access, r.share, nullptr,
+                                                              win::OPEN_EXISTING, r.flags, nullptr))
+            << r.what;
+        EXPECT_EQ(r.error, win::GetLastError()) << r.what;
     }
     EXPECT_EQ(0u, winsim::OpenHandleCount());
 }

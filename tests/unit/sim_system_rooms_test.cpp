@@ -239,8 +239,16 @@ TEST_F(SimSystemRoomsTest, FileAttributesBeyondWhatEveryWindowsHas) {
         {"a long path in the \\\\?\\ form", u"\\\\?\\" + deep, win::FILE_ATTRIBUTE_DIRECTORY, 0},
         {"a long path without it", deep, kInvalid, win::ERROR_PATH_NOT_FOUND},
         {"a name below a file", u"C:\\Data\\file.bin\\x", kInvalid, win::ERROR_PATH_NOT_FOUND},
+        // The machine has no network and no devices: no server answers, and a device name
+        // names one that does not exist.
         {"a network path", u"\\\\server\\share\\x", kInvalid, win::ERROR_BAD_NETPATH},
-        {"a relative path", u"Data\\file.bin", kInvalid, win::ERROR_PATH_NOT_FOUND},
+        {"a network path in the \\\\?\\UNC form", u"\\\\?\\UNC\\server\\share\\x", kInvalid,
+         win::ERROR_BAD_NETPATH},
+        {"a device name", u"C:\\Data\\NUL.txt", kInvalid, win::ERROR_FILE_NOT_FOUND},
+        {"a device", u"\\\\.\\COM1", kInvalid, win::ERROR_FILE_NOT_FOUND},
+        {"the volume itself", u"\\\\.\\C:", kInvalid, win::ERROR_ACCESS_DENIED},
+        {"a name relative to the current folder, C:\\Windows\\System32", u"..\\..\\Data\\file.bin",
+         win::FILE_ATTRIBUTE_ARCHIVE, 0},
         {"an empty path", u"", kInvalid, win::ERROR_PATH_NOT_FOUND},
     };
     for (const Case& c : cases) {
@@ -270,14 +278,19 @@ TEST_F(SimSystemRoomsTest, VolumePathsOnlyOnDrivesTheMachineHas) {
         {"another drive", u"d:\\data\\x", u"D:\\", 0},
         {"a junction mounts nothing", u"C:\\Junction\\x", u"C:\\", 0},
         {"a drive the machine lacks", u"Q:\\x", u"", win::ERROR_FILE_NOT_FOUND},
-        {"a network path", u"\\\\server\\share\\x", u"", win::ERROR_BAD_NETPATH},
-        {"a relative path", u"x\\y", u"", win::ERROR_PATH_NOT_FOUND},
+        // Every well-formed share is a volume of its own; the machine has no network to ask.
+        {"a network path", u"\\\\server\\share\\x", u"\\\\server\\share\\", 0},
+        {"a network path without a share", u"\\\\server", u"", win::ERROR_INVALID_NAME},
+        {"a device that does not exist", u"C:\\Data\\COM3", u"", win::ERROR_INVALID_NAME},
+        // Relative names answer the volume of the current folder.
+        {"a relative path", u"x\\y", u"C:\\", 0},
+        {"an NT namespace path", u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\x", u"C:\\", 0},
     };
     winsim::SetReparsePoint(u"C:\\Junction", true);
     for (const Case& c : cases) {
-        char16_t volume[16] = {u'#'};
+        char16_t volume[24] = {u'#'};
         win::SetLastError(0);
-        const win::BOOL ok = win::GetVolumePathNameW(c.path.c_str(), volume, 16);
+        const win::BOOL ok = win::GetVolumePathNameW(c.path.c_str(), volume, 24);
         EXPECT_EQ(!c.volume.empty(), ok != 0) << c.what;
         if (ok) {
             EXPECT_EQ(c.volume, std::u16string(volume)) << c.what;
@@ -286,6 +299,33 @@ TEST_F(SimSystemRoomsTest, VolumePathsOnlyOnDrivesTheMachineHas) {
             EXPECT_EQ(u'#', volume[0]) << c.what;
         }
     }
+}
+
+TEST_F(SimSystemRoomsTest, TheCurrentFolderIsWhereRelativeNamesStart) {
+    EXPECT_EQ(u"C:\\Windows\\System32", winsim::GetCurrentDirectory());
+    EXPECT_TRUE(winsim::DirectoryExists(u"C:\\Windows\\System32"));
+    winsim::MountVolume(u"D:\\Mnt\\Vol");
+    winsim::PutFile(u"D:\\Mnt\\Vol\\Data\\file.bin", {1, 2});
+    {
+        winsim::ScopedCurrentDirectory current(u"d:\\mnt\\vol\\data");
+        // The folder keeps the spelling it was created with.
+        EXPECT_EQ(u"D:\\Mnt\\Vol\\Data", winsim::GetCurrentDirectory());
+        EXPECT_EQ(win::FILE_ATTRIBUTE_ARCHIVE, win::GetFileAttributesW(u"file.bin"));
+        EXPECT_EQ(win::FILE_ATTRIBUTE_ARCHIVE, win::GetFileAttributesW(u"D:file.bin"));
+        EXPECT_EQ(win::FILE_ATTRIBUTE_DIRECTORY, win::GetFileAttributesW(u"\\Mnt"));
+        // Another drive's current folder is its root.
+        EXPECT_EQ(win::FILE_ATTRIBUTE_DIRECTORY, win::GetFileAttributesW(u"C:Windows"));
+        char16_t volume[32] = {};
+        ASSERT_TRUE(win::GetVolumePathNameW(u"x", volume, 32));
+        EXPECT_EQ(std::u16string(u"D:\\Mnt\\Vol\\"), volume);
+        ASSERT_TRUE(win::GetVolumePathNameW(u"C:x", volume, 32));
+        EXPECT_EQ(std::u16string(u"C:\\"), volume);
+    }
+    EXPECT_EQ(u"C:\\Windows\\System32", winsim::GetCurrentDirectory());
+    // A new folder comes into being; a relative one is refused.
+    winsim::SetCurrentDirectory(u"E:\\New");
+    EXPECT_TRUE(winsim::DirectoryExists(u"E:\\New"));
+    EXPECT_THROW(winsim::SetCurrentDirectory(u"relative"), std::invalid_argument);
 }
 
 TEST_F(SimSystemRoomsTest, MissingModulesAndFunctionsComeBackAtScopeEnd) {
@@ -437,11 +477,19 @@ TEST_F(SimSystemRoomsTest, VolumesMountedInFoldersAnswerForWhatTheyHold) {
         ASSERT_TRUE(win::GetVolumePathNameW(c.path.c_str(), volume, 32));
         EXPECT_EQ(c.volume, std::u16string(volume));
     }
-    // The mount folder and its terminator need their room.
+    // The mount folder and its terminator need their room; one character short, the folder is
+    // answered without its separator.
     char16_t volume[12] = {u'#'};
     EXPECT_TRUE(win::GetVolumePathNameW(u"D:\\Mnt\\Vol\\x", volume, 12));
-    EXPECT_FALSE(win::GetVolumePathNameW(u"D:\\Mnt\\Vol\\x", volume, 11));
+    EXPECT_EQ(std::u16string(u"D:\\Mnt\\Vol\\"), volume);
+    EXPECT_TRUE(win::GetVolumePathNameW(u"D:\\Mnt\\Vol\\x", volume, 11));
+    EXPECT_EQ(std::u16string(u"D:\\Mnt\\Vol"), volume);
+    EXPECT_FALSE(win::GetVolumePathNameW(u"D:\\Mnt\\Vol\\x", volume, 10));
     EXPECT_EQ(win::ERROR_FILENAME_EXCED_RANGE, win::GetLastError());
+    // The mount folder is a reparse point, the folder holding it is not.
+    EXPECT_EQ(win::FILE_ATTRIBUTE_DIRECTORY | win::FILE_ATTRIBUTE_REPARSE_POINT,
+              win::GetFileAttributesW(u"D:\\Mnt\\Vol"));
+    EXPECT_EQ(win::FILE_ATTRIBUTE_DIRECTORY, win::GetFileAttributesW(u"D:\\Mnt"));
 }
 
 TEST_F(SimSystemRoomsTest, HardLinksAreReportedVolumeRelativeInTheirOrder) {
@@ -495,7 +543,7 @@ TEST_F(SimSystemRoomsTest, HardLinksAreReportedVolumeRelativeInTheirOrder) {
     const Missing missing[] = {
         {u"C:\\Data\\None.txt", win::ERROR_FILE_NOT_FOUND},
         {u"C:\\NoFolder\\None.txt", win::ERROR_PATH_NOT_FOUND},
-        {u"relative.txt", win::ERROR_PATH_NOT_FOUND},
+        {u"relative.txt", win::ERROR_FILE_NOT_FOUND},  // in the current folder, System32
     };
     for (const Missing& m : missing) {
         length = 32;
@@ -544,6 +592,23 @@ TEST_F(SimSystemMachineTest, VolumesAndHardLinksFromTheMachineDirectory) {
     EXPECT_THAT(error, HasSubstr("cannot cross volumes: C:\\a.txt and D:\\b.txt"));
     EXPECT_THAT(Load(R"({"volumes": [1]})"), HasSubstr("a volume mount folder"));
     EXPECT_THAT(Load(R"({"hardLinks": [[]]})"), HasSubstr("at least one name"));
+}
+
+TEST_F(SimSystemMachineTest, TheCurrentFolderFromTheMachineDirectory) {
+    std::filesystem::create_directories(m_dir / "D" / "Work");
+    std::ofstream(m_dir / "D" / "Work" / "notes.txt") << "n";
+    ASSERT_EQ("", Load(R"({"currentDirectory": "d:\\work"})"));
+    EXPECT_EQ(u"D:\\Work", winsim::GetCurrentDirectory());
+    EXPECT_EQ(win::FILE_ATTRIBUTE_ARCHIVE, win::GetFileAttributesW(u"notes.txt"));
+    ASSERT_EQ("", Load(R"({"currentDirectory": "E:\\New"})"));
+    EXPECT_TRUE(winsim::DirectoryExists(u"E:\\New"));
+    ASSERT_EQ("", Load("{}"));
+    EXPECT_EQ(u"C:\\Windows\\System32", winsim::GetCurrentDirectory());
+
+    EXPECT_THAT(Load(R"({"currentDirectory": "Work"})"),
+                HasSubstr("\"currentDirectory\" must be an absolute path"));
+    EXPECT_THAT(Load(R"({"currentDirectory": 1})"), HasSubstr("must be a string"));
+    EXPECT_EQ(u"C:\\Windows\\System32", winsim::GetCurrentDirectory());
 }
 
 }  // namespace

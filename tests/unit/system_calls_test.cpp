@@ -1,9 +1,8 @@
-// The system-information, file-attribute, environment and thread-token calls as the module relies
-// on them. These tests use nothing but the win headers and the machine as every Windows has it
-// (a Windows folder, SystemRoot, a 64-bit process that impersonates nobody), so the same file
-// runs against the simulated machine and, cross built, against the real system under Wine: a
-// simulation that is consistently wrong cannot pass both.
-#include <win/files.h>
+// The system-information, environment and thread-token calls as the module relies on them (the
+// file and volume calls are file_calls_test.cpp's). These tests use nothing but the win headers
+// and the machine as every Windows has it (a Windows folder, SystemRoot, a 64-bit process that
+// impersonates nobody), so the same file runs against the simulated machine and, cross built,
+// against the real system under Wine: a simulation that is consistently wrong cannot pass both.
 #include <win/kernel.h>
 #include <win/security.h>
 #include <win/system_info.h>
@@ -55,104 +54,6 @@ TEST(SystemCallsTest, WindowsFolderAnswersWithItsLengthOrTheSizeItNeeds) {
     EXPECT_EQ(length, win::GetSystemWindowsDirectoryW(buffer.data(), length + 1));
     EXPECT_EQ(folder, buffer.substr(0, folder.size()));
     EXPECT_EQ(u'\0', buffer[folder.size()]);
-}
-
-TEST(SystemCallsTest, FileAttributesOfFolders) {
-    const std::u16string folder = WindowsFolder();
-    struct Case {
-        const char* what;
-        std::u16string path;
-    };
-    const Case cases[] = {
-        {"the Windows folder", folder},
-        {"with a trailing separator", folder + u"\\"},
-        {"in upper case", Upper(folder)},
-        {"with '/' for '\\'", folder.substr(0, 2) + u"/" + folder.substr(3)},
-        {"in the \\\\?\\ form", u"\\\\?\\" + folder},
-        {"its drive root", folder.substr(0, 3)},
-        {"through '.' and '..'", folder + u"\\.\\..\\" + folder.substr(3)},
-    };
-    for (const Case& c : cases) {
-        win::SetLastError(12345);
-        const win::DWORD attributes = win::GetFileAttributesW(c.path.c_str());
-        ASSERT_NE(win::INVALID_FILE_ATTRIBUTES, attributes) << c.what;
-        EXPECT_NE(0u, attributes & win::FILE_ATTRIBUTE_DIRECTORY) << c.what;
-        EXPECT_EQ(0u, attributes & win::FILE_ATTRIBUTE_REPARSE_POINT) << c.what;
-    }
-}
-
-TEST(SystemCallsTest, FileAttributesOfMissingNamesTellALeafFromAFolderOnTheWay) {
-    const std::u16string folder = WindowsFolder();
-    struct Case {
-        const char* what;
-        std::u16string path;
-        win::DWORD error;
-    };
-    const Case cases[] = {
-        {"missing leaf", folder + u"\\qorvex-no-such-file.txt", win::ERROR_FILE_NOT_FOUND},
-        {"missing leaf, \\\\?\\ form", u"\\\\?\\" + folder + u"\\qorvex-no-such-file.txt",
-         win::ERROR_FILE_NOT_FOUND},
-        {"missing folder on the way", folder + u"\\qorvex-no-such-folder\\file.txt",
-         win::ERROR_PATH_NOT_FOUND},
-        {"missing folders on the way", folder + u"\\qorvex-no-such-folder\\a\\b\\c",
-         win::ERROR_PATH_NOT_FOUND},
-    };
-    for (const Case& c : cases) {
-        win::SetLastError(0);
-        EXPECT_EQ(win::INVALID_FILE_ATTRIBUTES, win::GetFileAttributesW(c.path.c_str())) << c.what;
-        EXPECT_EQ(c.error, win::GetLastError()) << c.what;
-    }
-}
-
-TEST(SystemCallsTest, VolumePathOfAnythingOnTheSystemDriveIsItsRoot) {
-    const std::u16string folder = WindowsFolder();
-    const std::u16string drive = folder.substr(0, 3);
-    struct Case {
-        const char* what;
-        std::u16string path;
-        std::u16string volume;
-    };
-    const Case cases[] = {
-        {"the Windows folder", folder, drive},
-        {"a folder below it", folder + u"\\System32", drive},
-        {"a name that does not exist", folder + u"\\qorvex-missing\\file.txt", drive},
-        {"the root itself", drive, drive},
-        {"the drive without its separator", drive.substr(0, 2), drive},
-        {"with '/' for '\\'", drive.substr(0, 2) + u"/x/y", drive},
-        {"in the \\\\?\\ form", u"\\\\?\\" + folder, u"\\\\?\\" + drive},
-    };
-    for (const Case& c : cases) {
-        char16_t volume[64] = {u'#'};
-        ASSERT_TRUE(win::GetVolumePathNameW(c.path.c_str(), volume, 64)) << c.what;
-        EXPECT_EQ(c.volume, std::u16string(volume)) << c.what;
-    }
-    // Room for the root and its terminator is enough; too little fails.
-    char16_t volume[8] = {u'#'};
-    EXPECT_TRUE(win::GetVolumePathNameW(folder.c_str(), volume, 4));
-    EXPECT_EQ(drive, std::u16string(volume));
-    win::SetLastError(0);
-    EXPECT_FALSE(win::GetVolumePathNameW(folder.c_str(), volume, 1));
-    EXPECT_EQ(win::ERROR_FILENAME_EXCED_RANGE, win::GetLastError());
-    win::SetLastError(0);
-    EXPECT_FALSE(win::GetVolumePathNameW(u"", volume, 8));
-    EXPECT_EQ(win::ERROR_INVALID_PARAMETER, win::GetLastError());
-}
-
-TEST(SystemCallsTest, FileNamesOfAMissingFileOrCallsTheSystemLacks) {
-    // Windows answers for the missing name; systems without the name enumeration (Wine) answer
-    // ERROR_CALL_NOT_IMPLEMENTED for every call.
-    const std::u16string missing = WindowsFolder() + u"\\qorvex-missing.txt";
-    char16_t name[64] = {u'#'};
-    win::DWORD length = 64;
-    win::SetLastError(0);
-    EXPECT_EQ(win::INVALID_HANDLE_VALUE,
-              win::FindFirstFileNameW(missing.c_str(), 0, &length, name));
-    const win::DWORD error = win::GetLastError();
-    EXPECT_TRUE(error == win::ERROR_FILE_NOT_FOUND || error == win::ERROR_CALL_NOT_IMPLEMENTED)
-        << error;
-    length = 64;
-    EXPECT_FALSE(win::FindNextFileNameW(win::INVALID_HANDLE_VALUE, &length, name));
-    EXPECT_NE(0u, win::GetLastError());
 }
 
 TEST(SystemCallsTest, CriticalSectionIsReentrantAndExcludesOtherThreads) {

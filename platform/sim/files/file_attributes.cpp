@@ -20,9 +20,6 @@ namespace {
 using namespace winsim::core;
 using winsim::detail::json::Value;
 
-// Without the "\\?\" prefix Win32 paths stop at MAX_PATH characters, terminator included.
-constexpr std::size_t kMaxPath = 260;
-
 std::set<std::u16string>& ReparsePoints() {
     static auto* points = new std::set<std::u16string>;  // folded canonical paths
     return *points;
@@ -42,8 +39,60 @@ void LoadReparsePoints(const Value& value, const Loading& loading) {
 
 QORVEX_SIM_MACHINE_MEMBER("reparsePoints", 0, LoadReparsePoints);
 
-bool IsLongForm(std::u16string_view path) {
-    return path.substr(0, 4) == u"\\\\?\\";
+bool IsAsciiLetter(char16_t c) {
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+}
+
+// A server or share name Windows can look for.
+bool IsShareNamePart(std::u16string_view part) {
+    if (part.empty()) return false;
+    for (const char16_t c : part)
+        if (c < 0x20 || c == u':' || c == u'*' || c == u'?' || c == u'"' || c == u'<' ||
+            c == u'>' || c == u'|')
+            return false;
+    return true;
+}
+
+// The volume path GetVolumePathNameW answers for a name, or the error it fails with.
+struct VolumePath {
+    std::u16string path;
+    win::DWORD error = 0;
+};
+
+VolumePath VolumePathOf(const Win32Name& name) {
+    switch (name.target) {
+        case NameTarget::Unc: {
+            // Every well-formed share answers as its own volume; the simulated machine has no
+            // network to ask whether it exists.
+            if (!IsShareNamePart(name.server) || !IsShareNamePart(name.share))
+                return {{}, win::ERROR_INVALID_NAME};
+            return {name.prefix + name.server + u'\\' + name.share + u'\\'};
+        }
+        case NameTarget::Device:
+        case NameTarget::Volume:
+            // A device or a volume GUID name that does not exist (the machine has none).
+            return {{}, win::ERROR_INVALID_NAME};
+        case NameTarget::Object: {
+            // Names in the NT namespace get the volume of the current folder, as relative names
+            // do; any other name of the \?? folder is malformed for a volume path.
+            if (Fold(name.object) != u"globalroot") return {{}, win::ERROR_INVALID_NAME};
+            return {winsim::files::VolumeRootOf(winsim::files::CurrentDirectory())};
+        }
+        case NameTarget::Drive:
+            break;
+    }
+    const char16_t upper = static_cast<char16_t>(name.drive & ~0x20);
+    if (!IsAsciiLetter(name.drive) ||
+        !winsim::files::DirectoryExists(std::u16string{upper, u':', u'\\'}))
+        return {{}, win::ERROR_FILE_NOT_FOUND};
+    std::u16string canonical{upper, u':'};
+    canonical += name.path.empty() ? u"\\" : name.path;
+    if (canonical.size() > 3 && canonical.back() == u'\\') canonical.pop_back();
+    std::u16string root = winsim::files::VolumeRootOf(canonical);
+    // Names written with a prefix keep their drive letter as written; the others answer it
+    // in upper case.
+    if (!name.prefix.empty()) root[0] = name.drive;
+    return {name.prefix + root};
 }
 
 }  // namespace
@@ -78,28 +127,15 @@ win::DWORD win::GetFileAttributesW(win::LPCWSTR name) {
         {name}, [&] { return Quote(name); },
         [&]() -> win::DWORD {
             if (name == nullptr) return Fail(win::ERROR_INVALID_PARAMETER, INVALID_FILE_ATTRIBUTES);
-            const std::u16string_view path(name);
-            if (path.empty()) return Fail(win::ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
-            // Windows without long-path support fails such a path as if its folder were missing.
-            if (!IsLongForm(path) && path.size() + 1 > kMaxPath)
-                return Fail(win::ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
-            // The simulated machine has drives only: no network, no devices, no current folder.
-            const auto canonical = CanonicalPath(path);
-            if (!canonical) {
-                const bool network = path.substr(0, 2) == u"\\\\" && !IsLongForm(path);
-                return Fail(network ? win::ERROR_BAD_NETPATH : win::ERROR_PATH_NOT_FOUND,
-                            INVALID_FILE_ATTRIBUTES);
-            }
-            const win::DWORD reparse = ReparsePoints().count(Fold(*canonical)) != 0
-                                           ? win::FILE_ATTRIBUTE_REPARSE_POINT
-                                           : 0;
-            if (winsim::files::DirectoryExists(*canonical))
-                return win::FILE_ATTRIBUTE_DIRECTORY | reparse;
-            if (winsim::files::FileExists(*canonical)) return win::FILE_ATTRIBUTE_ARCHIVE | reparse;
-            const auto parent = ParentPath(*canonical);
-            if (parent && winsim::files::DirectoryExists(*parent))
-                return Fail(win::ERROR_FILE_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
-            return Fail(win::ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
+            const winsim::files::Place place = winsim::files::FindPlace(name);
+            if (place.error != 0) return Fail(place.error, INVALID_FILE_ATTRIBUTES);
+            if (!place.exists) return Fail(win::ERROR_FILE_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
+            const std::u16string key = Fold(place.canonical);
+            // A folder where a volume is mounted is a reparse point (a mount point).
+            const bool reparse = ReparsePoints().count(key) != 0 ||
+                                 (place.directory && winsim::files::IsMountFolder(place.canonical));
+            return (place.directory ? win::FILE_ATTRIBUTE_DIRECTORY : win::FILE_ATTRIBUTE_ARCHIVE) |
+                   (reparse ? win::FILE_ATTRIBUTE_REPARSE_POINT : 0);
         });
 }
 
@@ -109,30 +145,26 @@ win::BOOL win::GetVolumePathNameW(win::LPCWSTR fileName, win::LPWSTR volumePathN
         {fileName, volumePathName, bufferLength},
         [&] { return Quote(fileName) + ", " + std::to_string(bufferLength); },
         [&]() -> win::BOOL {
-            if (fileName == nullptr || fileName[0] == u'\0' || volumePathName == nullptr ||
-                bufferLength == 0)
+            if (fileName == nullptr || volumePathName == nullptr || bufferLength == 0)
                 return Fail(win::ERROR_INVALID_PARAMETER, win::FALSE);
-            std::u16string_view path(fileName);
-            std::u16string root;
-            if (IsLongForm(path)) {
-                root = u"\\\\?\\";
-                path.remove_prefix(4);
-            }
-            const auto canonical = CanonicalPath(path);
-            if (!canonical) {
-                const bool network = path.substr(0, 2) == u"\\\\";
-                return Fail(network ? win::ERROR_BAD_NETPATH : win::ERROR_PATH_NOT_FOUND,
-                            win::FALSE);
-            }
-            // The file need not exist, its drive must.
-            const std::u16string drive = canonical->substr(0, 3);
-            if (!winsim::files::DirectoryExists(drive))
-                return Fail(win::ERROR_FILE_NOT_FOUND, win::FALSE);
-            root += winsim::files::VolumeRootOf(*canonical);
-            if (root.size() + 1 > bufferLength)
+            const std::u16string_view text(fileName);
+            // An empty name fails without an error, as Microsoft documents it.
+            if (text.empty()) return Fail(win::ERROR_SUCCESS, win::FALSE);
+            if (text.size() >= winsim::files::kLongestName)
+                return Fail(win::ERROR_PATH_NOT_FOUND, win::FALSE);
+            const Win32Name name =
+                ReadWin32Name(text, winsim::files::CurrentDirectory(), NameReader::FullPath);
+            if (const win::DWORD error = winsim::files::PathLengthError(text, name))
+                return Fail(error, win::FALSE);
+            const VolumePath volume = VolumePathOf(name);
+            if (volume.error != 0) return Fail(volume.error, win::FALSE);
+            // A buffer one character short gets the volume path without its final separator.
+            std::u16string_view answer = volume.path;
+            if (answer.size() + 1 > bufferLength) answer.remove_suffix(1);
+            if (answer.size() + 1 > bufferLength)
                 return Fail(win::ERROR_FILENAME_EXCED_RANGE, win::FALSE);
-            std::copy(root.begin(), root.end(), volumePathName);
-            volumePathName[root.size()] = u'\0';
+            std::copy(answer.begin(), answer.end(), volumePathName);
+            volumePathName[answer.size()] = u'\0';
             return win::TRUE;
         });
 }

@@ -44,6 +44,16 @@ bool DirectoryExists(std::u16string_view path) {
     return files::DirectoryExists(path);
 }
 
+std::u16string GetCurrentDirectory() {
+    Lock lock(MachineLock());
+    return files::CurrentDirectory();
+}
+
+void SetCurrentDirectory(std::u16string_view path) {
+    Lock lock(MachineLock());
+    files::SetCurrentDirectory(path);
+}
+
 void MountVolume(std::u16string_view folder) {
     Lock lock(MachineLock());
     files::MountVolume(folder);

@@ -64,8 +64,10 @@ void LoadHardLinks(const Value& value, const Loading& loading) {
 QORVEX_SIM_MACHINE_MEMBER("volumes", 0, LoadVolumes);
 QORVEX_SIM_MACHINE_MEMBER("hardLinks", 1, LoadHardLinks);
 
+// A find handle: closed by FindClose, not by CloseHandle.
 struct FileNames : winsim::kernel::KernelObject {
     explicit FileNames(std::vector<std::u16string> n) : names(std::move(n)) {}
+    bool ClosesWithCloseHandle() const override { return false; }
     std::vector<std::u16string> names;  // volume-relative, leading backslash
     std::size_t next = 1;               // FindFirstFileNameW reported the first
 };
@@ -84,9 +86,11 @@ bool CopyName(const std::u16string& name, win::DWORD* length, win::PWSTR buffer)
     return true;
 }
 
+// A name as FindFirstFileNameW reports it: relative to its volume, spelled as stored.
 std::u16string VolumeRelative(const std::u16string& canonical) {
     const std::u16string root = winsim::files::VolumeRootOf(canonical);
-    return canonical.substr(root.size() - 1);  // keeps the backslash that ends the root
+    const std::u16string spelled = winsim::files::StoredSpelling(canonical);
+    return spelled.substr(root.size() - 1);  // keeps the backslash that ends the root
 }
 
 }  // namespace
@@ -108,6 +112,10 @@ std::u16string VolumeRootOf(std::u16string_view canonical) {
         folder = *parent;
     }
     return std::u16string(canonical.substr(0, 2)) + u'\\';
+}
+
+bool IsMountFolder(std::u16string_view canonical) {
+    return State().mounts.count(Fold(canonical)) != 0;
 }
 
 void MountVolume(std::u16string_view folder) {
@@ -159,18 +167,16 @@ HANDLE FindFirstFileNameW(LPCWSTR fileName, DWORD flags, DWORD* stringLength, PW
         [&]() -> HANDLE {
             if (fileName == nullptr || stringLength == nullptr || flags != 0)
                 return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
-            const auto canonical = CanonicalPath(fileName);
-            if (!canonical) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
-            if (!winsim::files::FileExists(*canonical)) {
-                const auto parent = ParentPath(*canonical);
-                const bool folder = parent && winsim::files::DirectoryExists(*parent);
-                return Fail(folder ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND,
-                            INVALID_HANDLE_VALUE);
-            }
+            const winsim::files::Place place = winsim::files::FindPlace(fileName);
+            if (place.error != 0) return Fail(place.error, INVALID_HANDLE_VALUE);
+            // Folders answer as they always have here: no fact says what Windows lists for one.
+            if (!place.exists || place.directory)
+                return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+            const std::u16string& canonical = place.canonical;
             std::vector<std::u16string> names;
-            auto linked = State().links.find(Fold(*canonical));
+            auto linked = State().links.find(Fold(canonical));
             if (linked == State().links.end()) {
-                names.push_back(VolumeRelative(*canonical));
+                names.push_back(VolumeRelative(canonical));
             } else {
                 for (const auto& name : *linked->second) names.push_back(VolumeRelative(name));
             }

@@ -361,8 +361,10 @@ BOOL CloseHandle(HANDLE handle) {
             // INVALID_HANDLE_VALUE is also the current-process pseudo handle, which closes
             // successfully.
             if (handle == INVALID_HANDLE_VALUE) return TRUE;
-            if (State().handles.erase(reinterpret_cast<std::uintptr_t>(handle)) == 0)
+            const winsim::kernel::KernelObject* object = winsim::kernel::FindHandle(handle);
+            if (object == nullptr || !object->ClosesWithCloseHandle())
                 return Fail(ERROR_INVALID_HANDLE, FALSE);
+            winsim::kernel::RemoveHandle(handle);
             return TRUE;
         });
 }

@@ -14,6 +14,9 @@ namespace winsim::kernel {
 // What a handle refers to; each room derives its objects (an open file, a token) from it.
 struct KernelObject {
     virtual ~KernelObject() = default;
+    // Find handles are no kernel handles on Windows: CloseHandle refuses them (FindClose
+    // closes them).
+    virtual bool ClosesWithCloseHandle() const { return true; }
 };
 
 // Lock held. A new handle value for the object; CloseHandle drops it.

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include <winsim/scoped.h>
+
 namespace winsim {
 
 // Creates or replaces a file (its folders come into being with it). Replacing keeps the file's
@@ -29,6 +31,19 @@ void PutDirectory(std::u16string_view path);
 bool RemoveFile(std::u16string_view path);
 bool FileExists(std::u16string_view path);
 bool DirectoryExists(std::u16string_view path);
+// The process's current folder, against which relative names (x, \x, C:x) resolve. The default
+// machine's is C:\Windows\System32. Setting it makes the folder come into being; it throws
+// std::invalid_argument for a path that is not absolute with a drive letter.
+std::u16string GetCurrentDirectory();
+void SetCurrentDirectory(std::u16string_view path);
+
+// Another current folder for a scope; the previous one is back at its end.
+class ScopedCurrentDirectory : public ScopedOverride<std::u16string> {
+public:
+    explicit ScopedCurrentDirectory(std::u16string_view path)
+        : ScopedOverride(&GetCurrentDirectory, &SetCurrentDirectory, std::u16string(path)) {}
+};
+
 // Number of handles (CreateFileW's and every other call's) not closed yet.
 std::size_t OpenHandleCount();
 // Critical sections the calling thread has entered and not yet left.
