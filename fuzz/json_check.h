@@ -66,8 +66,8 @@ inline bool IsValidJson(std::string_view text) {
                 if ((next & 0xC0) != 0x80) return false;
                 value = (value << 6) | (next & 0x3F);
             }
-            if (length > 1 && (value < minimum || value > 0x10FFFF ||
-                               (value >= 0xD800 && value <= 0xDFFF)))
+            if (length > 1 &&
+                (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)))
                 return false;
             i += length;
         }

@@ -308,7 +308,10 @@ void AppendText(std::string& out, const Node& tree, std::size_t indent) {
             stack.push_back({&child, 0, depth + 1, true});
             continue;
         }
-        lineStart(column, dash);
+        // A list in a list gets a bare "-" line of its own, its items below it.
+        const bool listInList =
+            inList && child.kind() == Node::Kind::List && !emptyContainer && !scalarList;
+        lineStart(column, dash && !listInList);
         if (!inList) {
             out += child.name();
             out += ':';
@@ -326,7 +329,7 @@ void AppendText(std::string& out, const Node& tree, std::size_t indent) {
             }
             out += '\n';
         } else {
-            if (inList) out += '-';
+            if (listInList) out += '-';
             out += '\n';
             stack.push_back({&child, 0, depth + 1, false});
         }

@@ -85,15 +85,20 @@ std::optional<EventText> ReadUtf16Text(std::span<const std::uint8_t> bytes) {
 }
 
 std::optional<EventText> ReadAnyText(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() % 2 == 0) {
-        bool latin1 = true;
-        for (std::size_t i = 1; i < bytes.size(); i += 2) latin1 = latin1 && bytes[i] == 0;
-        if (latin1) {
+    // UTF-16 only when most of its units are ASCII: two bytes of binary data nearly always make
+    // a printable UTF-16 unit, so UTF-16 of other scripts cannot be told from binary data.
+    if (bytes.size() % 2 == 0 && !bytes.empty()) {
+        std::size_t units = 0, ascii = 0;
+        for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+            if (bytes[i] == 0 && bytes[i + 1] == 0) continue;
+            ++units;
+            if (bytes[i + 1] == 0 && bytes[i] < 0x80) ++ascii;
+        }
+        if (2 * ascii >= units) {
             if (auto text = ReadUtf16Text(bytes)) return text;
         }
     }
-    if (auto text = ReadNarrowText(bytes)) return text;
-    return ReadUtf16Text(bytes);
+    return ReadNarrowText(bytes);
 }
 
 FirmwareBlob DecodeFirmwareBlob(std::span<const std::uint8_t> data) {

@@ -33,8 +33,9 @@ struct EventText {
 };
 std::optional<EventText> ReadNarrowText(std::span<const std::uint8_t> bytes);
 std::optional<EventText> ReadUtf16Text(std::span<const std::uint8_t> bytes);
-// UTF-16 when every unit is Latin-1 (the common case: "N1NET22W "), then 8-bit text, then
-// UTF-16 of any script; so "N1429 " in 8 bits is not mistaken for three CJK characters.
+// UTF-16 when at least half of its units are ASCII ("N1NET22W ", "Copyright \u00a9 ..."), else
+// 8-bit text; so "N1429 " in 8 bits is not mistaken for three CJK characters, nor two bytes of
+// binary data for a character.
 std::optional<EventText> ReadAnyText(std::span<const std::uint8_t> bytes);
 
 // UEFI_PLATFORM_FIRMWARE_BLOB (base, length) and UEFI_PLATFORM_FIRMWARE_BLOB2 (a description of

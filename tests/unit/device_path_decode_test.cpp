@@ -146,7 +146,7 @@ TEST(DevicePathTest, WritesEachKnownNodeInItsTextForm) {
              .U8(64)
              .Fill(16, 0)
              .Take(),
-         "IPv6(2001:0db8:0000:0000:0000:0000:0000:0000:0000,TCP,StatelessAutoConfigure,"
+         "IPv6(2001:0db8:0000:0000:0000:0000:0000:0000,TCP,StatelessAutoConfigure,"
          "0000:0000:0000:0000:0000:0000:0000:0001,0x40,0000:0000:0000:0000:0000:0000:0000:0000)"},
         {"UART", 3, 14, ByteWriter().U32(0).U64(115200).U8(8).U8(1).U8(1).Take(),
          "Uart(115200,8,N,1)"},
