@@ -12,8 +12,6 @@ namespace qorvex::decode {
 
 namespace {
 
-constexpr std::size_t kVariableHeaderSize = 32;  // vendor GUID, name length, data length
-
 // Reads one UEFI_VARIABLE_DATA at the reader. False when not even its header fits.
 bool ReadVariable(ByteReader& reader, std::span<const std::uint8_t> data, UefiVariable& variable) {
     const std::size_t start = reader.offset();
