@@ -237,15 +237,18 @@ TEST(DevicePathTest, JoinsNodesWithSlashesAndInstancesWithCommas) {
     const Bytes usb = Node(3, 5, {0x01, 0x00});
     const Bytes file = Node(4, 4, ByteWriter().Utf16(u"\\x.efi", true).Take());
 
-    const DevicePath path = DecodeDevicePath(Path({pciRoot, pci, usb, file}));
+    const Bytes bytes = Path({pciRoot, pci, usb, file});
+    const DevicePath path = DecodeDevicePath(bytes);
     EXPECT_EQ(path.Text(), "PciRoot(0x0)/Pci(0x1d,0x0)/USB(0x1,0x0)/\\x.efi");
     EXPECT_TRUE(path.terminated);
     EXPECT_FALSE(path.malformed);
     ASSERT_EQ(path.nodes.size(), 4u);
     EXPECT_EQ(path.nodes[2].type, 3);
     EXPECT_EQ(path.nodes[2].subType, 5);
+    EXPECT_EQ(path.nodes[2].data.data(), bytes.data() + 22);  // the node's data, in place
 
-    const DevicePath instances = DecodeDevicePath(Path({pciRoot, pci, kEndInstance, pciRoot, usb}));
+    const Bytes twoInstances = Path({pciRoot, pci, kEndInstance, pciRoot, usb});
+    const DevicePath instances = DecodeDevicePath(twoInstances);
     EXPECT_EQ(instances.Text(), "PciRoot(0x0)/Pci(0x1d,0x0),PciRoot(0x0)/USB(0x1,0x0)");
 }
 

@@ -95,8 +95,9 @@ std::string EventJson(std::uint32_t type, const Bytes& data) {
 // ---- UEFI_VARIABLE_DATA ---------------------------------------------------------------------
 
 TEST(UefiVariableTest, ReadsVendorNameLengthsAndData) {
-    const auto event =
-        DecodeUefiVariableEvent(Variable(guids::kEfiGlobalVariable, u"SecureBoot", {1}));
+    // The decoded variable points into these bytes.
+    const Bytes data = Variable(guids::kEfiGlobalVariable, u"SecureBoot", {1});
+    const auto event = DecodeUefiVariableEvent(data);
     ASSERT_EQ(event.variables.size(), 1u);
     EXPECT_FALSE(event.malformed);
     const auto& variable = event.variables[0];
@@ -105,7 +106,7 @@ TEST(UefiVariableTest, ReadsVendorNameLengthsAndData) {
     EXPECT_EQ(variable.nameLength, 10u);
     EXPECT_EQ(variable.dataLength, 1u);
     EXPECT_EQ(Bytes(variable.data.begin(), variable.data.end()), Bytes{1});
-    EXPECT_EQ(EventJson(kDriverConfig, Variable(guids::kEfiGlobalVariable, u"SecureBoot", {1})),
+    EXPECT_EQ(EventJson(kDriverConfig, data),
               "{\"guid\": \"8be4df61-93ca-11d2-aa0d-00e098032b8c\", \"guidName\": "
               "\"EFI_GLOBAL_VARIABLE\", \"name\": \"SecureBoot\", \"dataLength\": 1, \"value\": 1, "
               "\"valueName\": \"on\"}");
