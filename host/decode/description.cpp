@@ -18,10 +18,34 @@ constexpr std::size_t kMaxTextIndentLevels = 16;
 // Text lines show at most this many bytes of a byte string.
 constexpr std::size_t kMaxTextBytes = 64;
 
+constexpr char kHexDigits[] = "0123456789abcdef";
+
 std::string HexText(std::uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+    char digits[16];
+    std::size_t count = 0;
+    do {
+        digits[count++] = kHexDigits[value & 0xF];
+        value >>= 4;
+    } while (value != 0);
+    std::string text = "0x";
+    while (count > 0) text += digits[--count];
     return text;
+}
+
+// A JSON string of text that needs no escaping (the member names, most values) is written as
+// it is; anything else goes through the host's JSON string writer.
+void AppendJsonString(std::string& out, std::string_view text) {
+    const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte >= 0x20 && byte < 0x7F && c != '"' && c != '\\';
+    });
+    if (!plain) {
+        out += host::JsonString(text);
+        return;
+    }
+    out += '"';
+    out += text;
+    out += '"';
 }
 
 // Text made printable on one line: control characters escaped, the rest as it is (Windows
@@ -101,19 +125,26 @@ void AppendJsonScalar(std::string& out, const Node& node) {
             out += std::to_string(node.number());
             break;
         case Node::Kind::HexNumber:
-            out += '"' + HexText(node.number()) + '"';
+            out += '"';
+            out += HexText(node.number());
+            out += '"';
             break;
         case Node::Kind::Bool:
             out += node.number() != 0 ? "true" : "false";
             break;
         case Node::Kind::Text:
-            out += host::JsonString(node.text());
+            AppendJsonString(out, node.text());
             break;
         case Node::Kind::Guid:
-            out += '"' + GuidText(node.guid()) + '"';
+            out += '"';
+            out += GuidText(node.guid());
+            out += '"';
             break;
         case Node::Kind::Bytes:
-            out += '"' + digest::ToHex(node.bytes()) + '"';
+            // Appended in place: certificates and SIPA trees run to kilobytes.
+            out += '"';
+            out += digest::ToHex(node.bytes());
+            out += '"';
             break;
         case Node::Kind::Object:
         case Node::Kind::List:
@@ -197,7 +228,10 @@ Node Node::Describe(const Malformed& malformed) {
 }
 
 Node::~Node() {
-    if (m_children.empty()) return;
+    // Children without children of their own are destroyed without any nesting to undo.
+    const bool flat = std::all_of(m_children.begin(), m_children.end(),
+                                  [](const Node& child) { return child.m_children.empty(); });
+    if (flat) return;
     // Descendants are taken out one level at a time so that no destructor call nests; a tree
     // of any depth is destroyed on a flat stack. Should memory run out for that list, what is
     // left is destroyed the ordinary way.
@@ -366,7 +400,7 @@ void AppendJson(std::string& out, const Node& tree) {
         const Node& child = children[frame.next++];
         if (frame.next > 1) out += ", ";
         if (inObject) {
-            out += host::JsonString(child.name());
+            AppendJsonString(out, child.name());
             out += ": ";
         }
         if (child.IsContainer()) {
@@ -379,14 +413,14 @@ void AppendJson(std::string& out, const Node& tree) {
         } else if (inObject) {
             AppendJsonScalar(out, child);
             out += ", ";
-            out += host::JsonString(child.name() + "Name");
+            AppendJsonString(out, child.name() + "Name");
             out += ": ";
-            out += host::JsonString(child.label());
+            AppendJsonString(out, child.label());
         } else {
             out += "{\"value\": ";
             AppendJsonScalar(out, child);
             out += ", \"name\": ";
-            out += host::JsonString(child.label());
+            AppendJsonString(out, child.label());
             out += '}';
         }
     }

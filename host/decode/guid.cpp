@@ -1,7 +1,5 @@
 #include "decode/guid.h"
 
-#include <cstdio>
-
 namespace qorvex::decode {
 
 namespace {
@@ -103,12 +101,17 @@ Guid GuidAt(std::span<const std::uint8_t> bytes) noexcept {
 }
 
 std::string GuidText(const Guid& guid) {
-    const auto& b = guid.bytes;
-    char text[37];
-    std::snprintf(text, sizeof text,
-                  "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[3],
-                  b[2], b[1], b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13],
-                  b[14], b[15]);
+    static constexpr char kDigits[] = "0123456789abcdef";
+    // The first three fields are little-endian numbers, the last two bytes as they are.
+    static constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+    std::string text;
+    text.reserve(36);
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
+        const std::uint8_t byte = guid.bytes[kOrder[i]];
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0xF];
+    }
     return text;
 }
 
