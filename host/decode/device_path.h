@@ -1,5 +1,5 @@
-// UEFI device paths (EFI_DEVICE_PATH_PROTOCOL) in the text form of the UEFI specification's
-// "Device Path to Text" conventions, as firmware shells and boot managers print them:
+// UEFI device paths (EFI_DEVICE_PATH_PROTOCOL) in UEFI's standard device path text form, the one
+// of the firmware's Device Path to Text protocol, as firmware shells and boot managers print them:
 // "PciRoot(0x0)/Pci(0x1d,0x0)/NVMe(0x1,00-25-38-b5-71-b2-46-ea)/HD(1,GPT,...,0x800,0x32000)/
 // \EFI\Microsoft\Boot\bootmgfw.efi". Nodes are separated by "/", the end of one instance of a
 // multi-instance path by ",". Numbers are lower-case hex with "0x", GUIDs in registry form.
