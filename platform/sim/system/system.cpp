@@ -402,6 +402,10 @@ bool RedirectionDisabled() {
     return t_thread.Get().redirectionDisabled;
 }
 
+std::u16string ExpandEnvironment(std::u16string_view text) {
+    return ExpandText(text);
+}
+
 std::u16string ModuleKey(std::u16string_view name) {
     const std::size_t slash = name.find_last_of(u"\\/");
     if (slash != std::u16string_view::npos) name.remove_prefix(slash + 1);
@@ -446,10 +450,19 @@ win::FARPROC win::GetProcAddress(win::HMODULE module, const char* procName) {
     return Simulate<&win::GetProcAddress>(
         {module, procName},
         [&] {
-            return Pointer(module) + ", " +
-                   (byName
-                        ? "\"" + std::string(procName) + "\""
-                        : "ordinal " + std::to_string(reinterpret_cast<std::uintptr_t>(procName)));
+            // Appended piece by piece: g++ 12 at -O2 and above misreads `"\"" + std::string`
+            // as an overlapping copy (-Wrestrict), as in the shell room's journal text.
+            std::string text = Pointer(module);
+            text += ", ";
+            if (byName) {
+                text += '"';
+                text += procName;
+                text += '"';
+            } else {
+                text += "ordinal ";
+                text += std::to_string(reinterpret_cast<std::uintptr_t>(procName));
+            }
+            return text;
         },
         [&]() -> win::FARPROC {
             if (module == kProcessModule || module == nullptr)
