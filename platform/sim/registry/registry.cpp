@@ -207,8 +207,8 @@ LSTATUS RegGetValueW(HKEY key, LPCWSTR subKey, LPCWSTR value, DWORD flags, DWORD
             return root + ", " + Quote(subKey) + ", " + Quote(value) + ", " + Hex(flags);
         },
         [&]() -> LSTATUS {
+            // Flags without any RRF_RT_* bit accept no type: the value is read and refused.
             const DWORD accepted = flags & RRF_RT_ANY;
-            if (accepted == 0) return finish(ERROR_INVALID_PARAMETER);
             // Both views of the registry at once is a contradiction Windows 10 refuses.
             if ((flags & RRF_SUBKEY_WOW6464KEY) && (flags & RRF_SUBKEY_WOW6432KEY) &&
                 winsim::system::Os().major >= 10)
