@@ -385,9 +385,11 @@ BOOL CloseHandle(HANDLE handle) {
     return Simulate<&CloseHandle>(
         {handle}, [&] { return Pointer(handle); },
         [&]() -> BOOL {
-            // INVALID_HANDLE_VALUE is also the current-process pseudo handle, which closes
-            // successfully.
-            if (handle == INVALID_HANDLE_VALUE) return TRUE;
+            // The pseudo handles of the current process (INVALID_HANDLE_VALUE's value) and the
+            // current thread need no closing; closing them succeeds and does nothing.
+            if (handle == INVALID_HANDLE_VALUE ||
+                handle == reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-2)))
+                return TRUE;
             if (State().handles.erase(reinterpret_cast<std::uintptr_t>(handle)) == 0)
                 return Fail(ERROR_INVALID_HANDLE, FALSE);
             return TRUE;
