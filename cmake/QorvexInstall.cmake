@@ -15,7 +15,11 @@ include(GNUInstallDirs)
 # symbolised. (Debug and RelWithDebInfo carry it already.)
 if(QORVEX_WINDOWS OR NOT CMAKE_BUILD_TYPE MATCHES "^(Debug|RelWithDebInfo)$")
   foreach(target qorvex qorvex_components qorvex_zef qorvex_platform)
-    target_compile_options(${target} PRIVATE -g)
+    # On Linux qorvex_platform carries headers only.
+    get_target_property(type ${target} TYPE)
+    if(NOT type STREQUAL "INTERFACE_LIBRARY")
+      target_compile_options(${target} PRIVATE -g)
+    endif()
   endforeach()
 endif()
 
