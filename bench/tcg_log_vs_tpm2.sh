@@ -9,14 +9,14 @@
 # tpm2_eventlog. Targets: time ratio at most 0.2 on both logs; qorvex-host's peak RSS at most
 # 1.5 x the log + 16 MiB. On a busy machine the best of the runs is the steadier figure.
 #
-#   bench/tcg_log_vs_tpm2.sh [BUILD_DIR]      (default build/default; RUNS=N to change 15;
+#   bench/tcg_log_vs_tpm2.sh [BUILD_DIR]      (default build/release; RUNS=N to change 15;
 #                                              HOST=PATH to measure another qorvex-host build)
 # Needs a built qorvex-host and tcglog-build, tpm2_eventlog and /usr/bin/time
 # (scripts/install-deps.sh installs both).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-BUILD=${1:-$ROOT/build/default}
+BUILD=${1:-$ROOT/build/release}
 RUNS=${RUNS:-15}
 HOST=${HOST:-$BUILD/bin/qorvex-host}
 BUILDER=$BUILD/bin/tcglog-build

@@ -10,12 +10,20 @@
 include(CMakePackageConfigHelpers)
 include(GNUInstallDirs)
 
-if(QORVEX_WINDOWS)
-  # Release builds keep their debug information; the install splits it off into a file beside
-  # the stripped DLL, so that crash dumps from a product can still be symbolised.
+# Release builds keep the module's debug information on both platforms; the install splits it
+# off into a file beside the stripped module, so that crash dumps from a product can still be
+# symbolised. (Debug and RelWithDebInfo carry it already.)
+if(QORVEX_WINDOWS OR NOT CMAKE_BUILD_TYPE MATCHES "^(Debug|RelWithDebInfo)$")
   foreach(target qorvex qorvex_components qorvex_zef qorvex_platform)
-    target_compile_options(${target} PRIVATE -g)
+    # On Linux qorvex_platform carries headers only.
+    get_target_property(type ${target} TYPE)
+    if(NOT type STREQUAL "INTERFACE_LIBRARY")
+      target_compile_options(${target} PRIVATE -g)
+    endif()
   endforeach()
+endif()
+
+if(QORVEX_WINDOWS)
   set(QORVEX_MODULE_DESTINATION ${CMAKE_INSTALL_BINDIR})
   set(QORVEX_MODULE_FILE_NAME qorvex.dll)
 else()

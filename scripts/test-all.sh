@@ -5,11 +5,12 @@
 #   format    clang-format check of every C++ source; module code includes no Windows SDK
 #             header and nothing of the simulated machine
 #   default   Linux build on the simulated machine, all tests
+#   release   the same built optimized (CMAKE_BUILD_TYPE=Release), all tests
 #   asan      the same under AddressSanitizer (leak checks on) and UBSan
 #   tsan      the same under ThreadSanitizer
 #   windows   mingw-w64 cross build; the Windows tests run under Wine, without a display
 #   fuzz      every libFuzzer target, each for a bounded time
-#   bench     one short pass of every benchmark, so that none of them rots
+#   bench     one short pass of every benchmark (from the release build), so that none rots
 #
 # Usage: scripts/test-all.sh [stage...]     all stages, in the order above, when none given
 # Environment: QORVEX_SHARED_DIR  the shared sample folder (default: ../shared beside the repo)
@@ -110,6 +111,7 @@ stage_format() {
 }
 
 stage_default() { configure_build_test default env; }
+stage_release() { configure_build_test release env; }
 stage_asan() { configure_build_test asan env "${SANITIZER_ENV[@]}"; }
 stage_tsan() { configure_build_test tsan env TSAN_OPTIONS=halt_on_error=1; }
 stage_windows() {
@@ -166,16 +168,17 @@ run_benchmarks() {
     done
 }
 
+# Benchmarks measure optimized code: they are built and run from the release preset.
 stage_bench() {
-    if [[ ! -f $ROOT/build/default/build.ninja ]]; then
-        step "default: configure" configure default
+    if [[ ! -f $ROOT/build/release/build.ninja ]]; then
+        step "release: configure" configure release
     fi
-    step "bench: build" build default
+    step "bench: build" build release
     local benches=()
-    mapfile -t benches < <(find "$ROOT/build/default/bin" -maxdepth 1 -name '*_bench' \
+    mapfile -t benches < <(find "$ROOT/build/release/bin" -maxdepth 1 -name '*_bench' \
         -type f -perm -u+x 2>/dev/null | sort)
     if ((${#benches[@]} == 0)); then
-        skip "bench: smoke run" "no *_bench program in build/default/bin"
+        skip "bench: smoke run" "no *_bench program in build/release/bin"
         return
     fi
     step "bench: smoke run" run_benchmarks "${benches[@]}"
@@ -183,13 +186,13 @@ stage_bench() {
 
 stages=("$@")
 if ((${#stages[@]} == 0)); then
-    stages=(format default asan tsan windows fuzz bench)
+    stages=(format default release asan tsan windows fuzz bench)
 fi
 for stage in "${stages[@]}"; do
     case $stage in
-        format | default | asan | tsan | windows | fuzz | bench) ;;
+        format | default | release | asan | tsan | windows | fuzz | bench) ;;
         *)
-            echo "test-all: unknown stage '$stage' (format default asan tsan windows fuzz bench)" >&2
+            echo "test-all: unknown stage '$stage' (format default release asan tsan windows fuzz bench)" >&2
             exit 2
             ;;
     esac

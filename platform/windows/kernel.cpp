@@ -48,6 +48,10 @@ void win::EnterCriticalSection(win::CRITICAL_SECTION* section) {
     ::EnterCriticalSection(Native(section));
 }
 
+win::BOOL win::TryEnterCriticalSection(win::CRITICAL_SECTION* section) {
+    return ::TryEnterCriticalSection(Native(section));
+}
+
 void win::LeaveCriticalSection(win::CRITICAL_SECTION* section) {
     ::LeaveCriticalSection(Native(section));
 }

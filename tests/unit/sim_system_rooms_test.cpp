@@ -60,8 +60,8 @@ TEST_F(SimSystemRoomsTest, OsSliceReachesEveryCallAndScopesRestoreThePreviousOne
         win::DWORD product = 0;
         EXPECT_TRUE(win::GetProductInfo(6, 1, 1, 0, &product));
         EXPECT_EQ(0x07u, product);
-        // Before Vista there are no editions.
-        EXPECT_TRUE(win::GetProductInfo(5, 1, 3, 0, &product));
+        // Before Vista there are no editions: FALSE, and PRODUCT_UNDEFINED.
+        EXPECT_FALSE(win::GetProductInfo(5, 1, 3, 0, &product));
         EXPECT_EQ(win::PRODUCT_UNDEFINED, product);
 
         win::SYSTEM_INFO native{}, own{};
@@ -112,16 +112,30 @@ TEST_F(SimSystemRoomsTest, ArgumentsWindowsWouldRefuse) {
         {"IsWow64Process without an answer",
          [] { return win::IsWow64Process(win::GetCurrentProcess(), nullptr) != 0; },
          win::ERROR_NOACCESS},
+        // GetProductInfo fails without setting the last error.
         {"GetProductInfo without an answer",
-         [] { return win::GetProductInfo(10, 0, 0, 0, nullptr) != 0; },
-         win::ERROR_INVALID_PARAMETER},
+         [] { return win::GetProductInfo(10, 0, 0, 0, nullptr) != 0; }, 0},
+        {"disabling redirection of a 64-bit process",
+         [] {
+             void* old = nullptr;
+             return win::Wow64DisableWow64FsRedirection(&old) != 0;
+         },
+         win::ERROR_INVALID_FUNCTION},
         {"disabling without an old value",
-         [] { return win::Wow64DisableWow64FsRedirection(nullptr) != 0; }, win::ERROR_NOACCESS},
+         [] {
+             winsim::OsVersion os;
+             os.wow64 = true;
+             const winsim::ScopedOs wow64(os);
+             return win::Wow64DisableWow64FsRedirection(nullptr) != 0;
+         },
+         win::ERROR_NOACCESS},
         {"reverting to a value never handed out",
-         [] { return win::Wow64RevertWow64FsRedirection(reinterpret_cast<void*>(7)) != 0; },
-         win::ERROR_INVALID_PARAMETER},
-        {"expanding no text",
-         [] { return win::ExpandEnvironmentStringsW(nullptr, nullptr, 0) != 0; },
+         [] {
+             winsim::OsVersion os;
+             os.wow64 = true;
+             const winsim::ScopedOs wow64(os);
+             return win::Wow64RevertWow64FsRedirection(reinterpret_cast<void*>(7)) != 0;
+         },
          win::ERROR_INVALID_PARAMETER},
         {"a token of another thread",
          [] {
@@ -178,10 +192,11 @@ TEST_F(SimSystemRoomsTest, EnvironmentNamesIgnoreCaseAndFollowTheWindowsFolder) 
     winsim::SetEnvironmentVariable(u"Mixed", u"1");
     EXPECT_EQ(u"1", winsim::GetEnvironmentVariable(u"MIXED"));
     EXPECT_EQ(std::nullopt, winsim::GetEnvironmentVariable(u"Undefined"));
-    // Too small a buffer is told the size it needs and gets nothing.
-    char16_t small[4] = {u'#', u'#', u'#', u'#'};
+    // Too small a buffer is told the size it needs and gets what fits, terminated.
+    char16_t small[5] = {u'#', u'#', u'#', u'#', u'#'};
     EXPECT_EQ(9u, win::ExpandEnvironmentStringsW(u"%windir%", small, 4));
-    EXPECT_EQ(u'#', small[0]);
+    EXPECT_EQ(u"D:\\", std::u16string(small));
+    EXPECT_EQ(u'#', small[4]);
 }
 
 TEST_F(SimSystemRoomsTest, TokensFollowEachThreadsImpersonation) {

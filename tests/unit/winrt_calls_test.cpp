@@ -7,6 +7,7 @@
 // offers, and its SetPackageState reaches the server.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "component/antimalware/source/win8_api/source/winrt_wrapper.h"
+#include "contract/machine.h"
 #include "host/services/host_services.h"
 #include "zef/rtl/error_handling/exception.h"
 
@@ -85,6 +87,123 @@ TEST(WinRtCallsTest, ActivatingAClassNobodyServesRaisesTheActivationFailure) {
         com_ptr<win::IInspectable> object;
         EXPECT_EQ(win::RoActivateInstance(HString(u"Acme.Nothing.Here", 17).get(), object.put()),
                   win::REGDB_E_CLASSNOTREG);
+    }).join();
+}
+
+// ---- The runtime's own answers, as tables of facts --------------------------------------------
+// HSTRING rows: dlls/combase/tests/string.c (test_create, test_duplicate, test_access);
+// activation: dlls/combase/tests/roapi.c and the documentation of RoInitialize.
+
+TEST(WinRtCallsTest, HStringCallsByArgument) {
+    const char16_t text[] = u"abcdef";  // and its terminator: 7 units
+    struct Row {
+        const char* what;
+        const char16_t* source;
+        win::UINT32 length;
+        bool withOut;
+        win::HRESULT hr;
+        bool nullString;  // the HSTRING made is the null one (the empty string)
+    };
+    const Row rows[] = {
+        {"six units", text, 6, true, win::S_OK, false},
+        {"three units of a longer text", text, 3, true, win::S_OK, false},
+        {"the terminator counted in", text, 7, true, win::S_OK, false},
+        {"no place for the result", text, 6, false, win::E_INVALIDARG, true},
+        {"no text but a length", nullptr, 6, true, win::E_POINTER, true},
+        {"no text, no length", nullptr, 0, true, win::S_OK, true},
+        {"empty text", u"", 0, true, win::S_OK, true},
+        {"a text with length 0", text, 0, true, win::S_OK, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        win::HSTRING string = reinterpret_cast<win::HSTRING>(std::uintptr_t{0xdead0});
+        EXPECT_EQ(row.hr, win::WindowsCreateString(row.source, row.length,
+                                                   row.withOut ? &string : nullptr));
+        if (!row.withOut) continue;
+        if (win::FAILED(row.hr)) continue;
+        if (row.nullString) {
+            EXPECT_EQ(nullptr, string);
+        } else {
+            ASSERT_NE(nullptr, string);
+        }
+        win::UINT32 length = 12345;
+        const char16_t* buffer = win::WindowsGetStringRawBuffer(string, &length);
+        ASSERT_NE(nullptr, buffer) << "even the null string has a buffer";
+        EXPECT_EQ(row.nullString ? 0u : row.length, length);
+        EXPECT_EQ(std::u16string(row.source == nullptr ? u"" : row.source, length),
+                  std::u16string(buffer, length));
+        EXPECT_EQ(u'\0', buffer[length]) << "terminated after its length";
+        EXPECT_EQ(buffer, win::WindowsGetStringRawBuffer(string, nullptr));
+        EXPECT_EQ(win::S_OK, win::WindowsDeleteString(string));
+    }
+
+    // Embedded NULs are part of the string.
+    win::HSTRING embedded = nullptr;
+    ASSERT_EQ(win::S_OK, win::WindowsCreateString(u"a\0c\0ef", 6, &embedded));
+    win::UINT32 length = 0;
+    EXPECT_EQ(std::u16string(u"a\0c\0ef", 6),
+              std::u16string(win::WindowsGetStringRawBuffer(embedded, &length), 6));
+    EXPECT_EQ(6u, length);
+
+    // Duplicating shares the string; the null string duplicates to itself.
+    win::HSTRING copy = reinterpret_cast<win::HSTRING>(std::uintptr_t{0xdead0});
+    EXPECT_EQ(win::E_INVALIDARG, win::WindowsDuplicateString(embedded, nullptr));
+    EXPECT_EQ(win::S_OK, win::WindowsDuplicateString(embedded, &copy));
+    EXPECT_EQ(embedded, copy);
+    EXPECT_EQ(win::S_OK, win::WindowsDeleteString(embedded));
+    EXPECT_EQ(std::u16string(u"a\0c\0ef", 6),
+              std::u16string(win::WindowsGetStringRawBuffer(copy, nullptr), 6));
+    EXPECT_EQ(win::S_OK, win::WindowsDeleteString(copy));
+    copy = reinterpret_cast<win::HSTRING>(std::uintptr_t{0xdead0});
+    EXPECT_EQ(win::S_OK, win::WindowsDuplicateString(nullptr, &copy));
+    EXPECT_EQ(nullptr, copy);
+    EXPECT_EQ(win::S_OK, win::WindowsDeleteString(nullptr));
+}
+
+TEST(WinRtCallsTest, ApartmentAnswersByCallSequence) {
+    std::thread([] {
+        struct Step {
+            const char* what;
+            int initType;  // -1: RoUninitialize
+            win::HRESULT hr;
+        };
+        constexpr int kUninitialize = -1;
+        const Step steps[] = {
+            {"joins the multithreaded apartment", win::RO_INIT_MULTITHREADED, win::S_OK},
+            {"again: already there", win::RO_INIT_MULTITHREADED, win::S_FALSE},
+            {"the other apartment type", win::RO_INIT_SINGLETHREADED, win::RPC_E_CHANGED_MODE},
+            {"undo the second", kUninitialize, win::S_OK},
+            {"undo the first", kUninitialize, win::S_OK},
+            {"free again: single-threaded", win::RO_INIT_SINGLETHREADED, win::S_OK},
+            {"now multithreaded is the other type", win::RO_INIT_MULTITHREADED,
+             win::RPC_E_CHANGED_MODE},
+            {"undo", kUninitialize, win::S_OK},
+        };
+        for (const Step& step : steps) {
+            SCOPED_TRACE(step.what);
+            if (step.initType == kUninitialize) {
+                win::RoUninitialize();
+                continue;
+            }
+            EXPECT_EQ(step.hr, win::RoInitialize(static_cast<win::RO_INIT_TYPE>(step.initType)));
+        }
+    }).join();
+}
+
+TEST(WinRtCallsTest, ActivationOfAClassNobodyServesAndOutsideAnApartment) {
+    std::thread([] {
+        const HString unknown(u"Does.Not.Exist", 14);
+        // Outside an apartment Windows refuses any activation; Wine 8 activates without one.
+        if (contract::kSimulatedMachine) {
+            win::IInspectable* object = reinterpret_cast<win::IInspectable*>(std::uintptr_t{1});
+            EXPECT_EQ(win::CO_E_NOTINITIALIZED, win::RoActivateInstance(unknown.get(), &object));
+            EXPECT_EQ(nullptr, object);
+        }
+        ASSERT_EQ(win::S_OK, win::RoInitialize(win::RO_INIT_MULTITHREADED));
+        win::IInspectable* object = nullptr;
+        EXPECT_EQ(win::REGDB_E_CLASSNOTREG, win::RoActivateInstance(unknown.get(), &object));
+        EXPECT_EQ(nullptr, object);
+        win::RoUninitialize();
     }).join();
 }
 

@@ -577,21 +577,23 @@ TEST_F(PackageManagerTest, PicksUpTheInterfacesOfEachWindowsVersionAndTracesEach
 
 TEST_F(PackageManagerTest, WithoutAVersionRecordTakesWhatTheObjectOffers) {
     // The machine still plays its Windows; only the client cannot read which one it is.
+    // (Plain members only: g++ 12 at -O3 reports strings in a table like this one as maybe used
+    // uninitialized, -Wmaybe-uninitialized.)
     struct Case {
         std::uint32_t major, minor;
         std::size_t volumes;
-        Raised volumeFailure;
-        std::string search;
+        bool volumesUnsupported;
+        const char* search;
     };
     const Case cases[] = {
-        {6,
-         2,
-         0,
-         {u"IPackageManager3 unsupported", static_cast<zef::ResultCode>(0x80000042u)},
-         "Using IPackageManager to enumerate packages"},
-        {10, 0, 2, {u"", 0}, "Using IPackageManager2 to enumerate packages"},
+        {6, 2, 0, true, "Using IPackageManager to enumerate packages"},
+        {10, 0, 2, false, "Using IPackageManager2 to enumerate packages"},
     };
     for (const Case& c : cases) {
+        const Raised volumeFailure =
+            c.volumesUnsupported
+                ? Raised{u"IPackageManager3 unsupported", static_cast<zef::ResultCode>(0x80000042u)}
+                : Raised{u"", 0};
         const ScopedWindows windows(c.major, c.minor, /*recordReadable=*/false);
         const Run run = RunClient(true);
         ASSERT_GE(run.traced.size(), 3u);
@@ -600,7 +602,7 @@ TEST_F(PackageManagerTest, WithoutAVersionRecordTakesWhatTheObjectOffers) {
         EXPECT_EQ(run.traced[2], c.search);
         EXPECT_EQ(run.packages.size(), 2u);
         EXPECT_EQ(run.volumes, c.volumes) << c.major;
-        EXPECT_EQ(run.volumeFailure, c.volumeFailure) << c.major;
+        EXPECT_EQ(run.volumeFailure, volumeFailure) << c.major;
     }
 }
 

@@ -26,6 +26,11 @@ QORVEX_WIN_API BOOL DisableThreadLibraryCalls(HMODULE module);
 
 // A critical section: the layout of Windows' own (x64 and x86), so the binding passes it as
 // is. Initialize cannot fail on Vista and later; a thread may enter it again while it owns it.
+// What callers can see of it: after Initialize, LockCount -1, RecursionCount 0 and no
+// OwningThread; the owner's entries count in RecursionCount and OwningThread names it (its
+// thread id); the last Leave clears both. Leaving a section the thread does not own changes
+// nothing but RecursionCount (it goes below zero), and the next Enter sets it right.
+// DeleteCriticalSection leaves DebugInfo null.
 struct CRITICAL_SECTION {
     void* DebugInfo;
     LONG LockCount;
@@ -37,6 +42,9 @@ struct CRITICAL_SECTION {
 
 QORVEX_WIN_API void InitializeCriticalSection(CRITICAL_SECTION* section);
 QORVEX_WIN_API void EnterCriticalSection(CRITICAL_SECTION* section);
+// TRUE when the section was free or already owned by the calling thread (which now owns it once
+// more), FALSE without waiting when another thread owns it.
+QORVEX_WIN_API BOOL TryEnterCriticalSection(CRITICAL_SECTION* section);
 QORVEX_WIN_API void LeaveCriticalSection(CRITICAL_SECTION* section);
 QORVEX_WIN_API void DeleteCriticalSection(CRITICAL_SECTION* section);
 

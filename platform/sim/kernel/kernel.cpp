@@ -186,6 +186,8 @@ QORVEX_SIM_CALL(InitializeCriticalSection, Channel::None, 0, Journaling::Never,
                 winsim::core::Locking::ForFaultsOnly);
 QORVEX_SIM_CALL(EnterCriticalSection, Channel::None, 0, Journaling::Never,
                 winsim::core::Locking::ForFaultsOnly);
+QORVEX_SIM_CALL(TryEnterCriticalSection, Channel::None, TRUE, Journaling::Never,
+                winsim::core::Locking::ForFaultsOnly);
 QORVEX_SIM_CALL(LeaveCriticalSection, Channel::None, 0, Journaling::Never,
                 winsim::core::Locking::ForFaultsOnly);
 QORVEX_SIM_CALL(DeleteCriticalSection, Channel::None, 0, Journaling::Never,
@@ -197,8 +199,32 @@ namespace {
 // left on every exit.
 thread_local std::size_t t_ownedSections = 0;
 
-std::recursive_mutex* MutexOf(win::CRITICAL_SECTION* section) {
-    return static_cast<std::recursive_mutex*>(section->DebugInfo);
+// What a simulated section keeps behind DebugInfo: the lock other threads wait on, and its
+// owner, which threads other than the owner read without holding the lock.
+struct SectionState {
+    std::mutex lock;
+    std::atomic<win::HANDLE> owner{nullptr};
+};
+
+SectionState* StateOf(win::CRITICAL_SECTION* section) {
+    return static_cast<SectionState*>(section->DebugInfo);
+}
+
+// The calling thread's id as OwningThread shows it: non-zero and a multiple of 4, as Windows
+// thread ids are.
+win::HANDLE CurrentThreadId() {
+    static std::atomic<std::uintptr_t> next{0x1000};
+    thread_local const std::uintptr_t id = next.fetch_add(4);
+    return reinterpret_cast<win::HANDLE>(id);
+}
+
+// The owner's bookkeeping once it holds the lock: the public fields as Windows shows them.
+void TakeOwnership(win::CRITICAL_SECTION* section, SectionState* state, win::HANDLE self) {
+    state->owner.store(self, std::memory_order_relaxed);
+    section->OwningThread = self;
+    section->RecursionCount = 1;
+    section->LockCount = -2;
+    ++t_ownedSections;
 }
 
 }  // namespace
@@ -328,8 +354,9 @@ BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID block) {
         [&] { return Pointer(heap) + ", " + Hex(flags) + ", " + Pointer(block); },
         [&]() -> BOOL {
             HeapState& state = g_heap;
+            // A null block is freed successfully whatever the heap handle, a null one too.
+            if (block == nullptr) return TRUE;
             if (heap != &g_processHeap) return Fail(ERROR_INVALID_HANDLE, FALSE);
-            if (block == nullptr) return TRUE;  // RtlFreeHeap accepts a null block
             {
                 HeapGuard guard(state.lock);
                 std::size_t bytes = 0;
@@ -358,9 +385,11 @@ BOOL CloseHandle(HANDLE handle) {
     return Simulate<&CloseHandle>(
         {handle}, [&] { return Pointer(handle); },
         [&]() -> BOOL {
-            // INVALID_HANDLE_VALUE is also the current-process pseudo handle, which closes
-            // successfully.
-            if (handle == INVALID_HANDLE_VALUE) return TRUE;
+            // The pseudo handles of the current process (INVALID_HANDLE_VALUE's value) and the
+            // current thread need no closing; closing them succeeds and does nothing.
+            if (handle == INVALID_HANDLE_VALUE ||
+                handle == reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-2)))
+                return TRUE;
             const winsim::kernel::KernelObject* object = winsim::kernel::FindHandle(handle);
             if (object == nullptr || !object->ClosesWithCloseHandle())
                 return Fail(ERROR_INVALID_HANDLE, FALSE);
@@ -374,7 +403,8 @@ void InitializeCriticalSection(CRITICAL_SECTION* section) {
         {section}, [&] { return Pointer(section); },
         [&] {
             *section = CRITICAL_SECTION{};
-            section->DebugInfo = new std::recursive_mutex;
+            section->LockCount = -1;
+            section->DebugInfo = new SectionState;
         });
 }
 
@@ -382,9 +412,32 @@ void EnterCriticalSection(CRITICAL_SECTION* section) {
     Simulate<&EnterCriticalSection>(
         {section}, [&] { return Pointer(section); },
         [&] {
-            MutexOf(section)->lock();
-            ++section->RecursionCount;
-            ++t_ownedSections;
+            SectionState* state = StateOf(section);
+            const HANDLE self = CurrentThreadId();
+            if (state->owner.load(std::memory_order_relaxed) == self) {
+                ++section->RecursionCount;
+                ++t_ownedSections;
+                return;
+            }
+            state->lock.lock();
+            TakeOwnership(section, state, self);
+        });
+}
+
+BOOL TryEnterCriticalSection(CRITICAL_SECTION* section) {
+    return Simulate<&TryEnterCriticalSection>(
+        {section}, [&] { return Pointer(section); },
+        [&]() -> BOOL {
+            SectionState* state = StateOf(section);
+            const HANDLE self = CurrentThreadId();
+            if (state->owner.load(std::memory_order_relaxed) == self) {
+                ++section->RecursionCount;
+                ++t_ownedSections;
+                return TRUE;
+            }
+            if (!state->lock.try_lock()) return FALSE;
+            TakeOwnership(section, state, self);
+            return TRUE;
         });
 }
 
@@ -392,9 +445,20 @@ void LeaveCriticalSection(CRITICAL_SECTION* section) {
     Simulate<&LeaveCriticalSection>(
         {section}, [&] { return Pointer(section); },
         [&] {
-            --section->RecursionCount;
+            SectionState* state = StateOf(section);
+            // Windows does not check the owner: a stray Leave only miscounts RecursionCount,
+            // which the next Enter sets right. The simulation keeps that and never unlocks a
+            // lock another thread holds.
+            if (state->owner.load(std::memory_order_relaxed) != CurrentThreadId()) {
+                --section->RecursionCount;
+                return;
+            }
             --t_ownedSections;
-            MutexOf(section)->unlock();
+            if (--section->RecursionCount > 0) return;
+            section->OwningThread = nullptr;
+            section->LockCount = -1;
+            state->owner.store(nullptr, std::memory_order_relaxed);
+            state->lock.unlock();
         });
 }
 
@@ -402,7 +466,7 @@ void DeleteCriticalSection(CRITICAL_SECTION* section) {
     Simulate<&DeleteCriticalSection>(
         {section}, [&] { return Pointer(section); },
         [&] {
-            delete MutexOf(section);
+            delete StateOf(section);
             section->DebugInfo = nullptr;
         });
 }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <win/registry.h>
 
@@ -12,10 +13,15 @@
 
 namespace winsim::registry {
 
-struct Value {
-    win::DWORD type = win::REG_DWORD;
-    std::uint32_t dword = 0;
-    std::u16string text;  // REG_SZ, without terminator
+// A value as the registry keeps it: its type and its bytes exactly as they were written (a
+// string's terminator is part of its bytes, or missing when the writer left it out).
+struct QORVEX_SIM_SHARED Value {
+    win::DWORD type = win::REG_NONE;
+    std::vector<std::uint8_t> data;
+
+    static Value Dword(std::uint32_t value);
+    // The text and its terminator.
+    static Value String(std::u16string_view text, win::DWORD type = win::REG_SZ);
 };
 
 // Lock held. subKey is relative to HKLM; missing keys are created.

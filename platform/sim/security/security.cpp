@@ -108,6 +108,8 @@ win::BOOL win::OpenThreadToken(win::HANDLE thread, win::DWORD desiredAccess, win
             if (thread != win::kCurrentThreadPseudoHandle)
                 return Fail(win::ERROR_INVALID_HANDLE, win::FALSE);
             if (token == nullptr) return Fail(win::ERROR_NOACCESS, win::FALSE);
+            // A failed open leaves no handle behind: the out variable is cleared.
+            *token = nullptr;
             if (!t_thread.Get().impersonating) return Fail(win::ERROR_NO_TOKEN, win::FALSE);
             *token = winsim::kernel::AddHandle(std::make_shared<Token>());
             return win::TRUE;

@@ -155,8 +155,11 @@ HRESULT SHGetKnownFolderPath(REFKNOWNFOLDERID id, DWORD flags, HANDLE token, PWS
         {id, flags, token, path},
         [&] { return GuidText(id) + ", " + Hex(flags) + ", " + Pointer(token); },
         [&]() -> HRESULT {
+            // Windows dereferences a null out pointer; the simulation refuses it.
             if (path == nullptr) return E_INVALIDARG;
             *path = nullptr;
+            if ((flags & KF_FLAG_NOT_PARENT_RELATIVE) && !(flags & KF_FLAG_DEFAULT_PATH))
+                return E_INVALIDARG;
             ShellState& state = State();
             auto it = std::find_if(state.knownFolders.begin(), state.knownFolders.end(),
                                    [&](const KnownFolder& f) { return f.id == id; });

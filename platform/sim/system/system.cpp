@@ -402,6 +402,10 @@ bool RedirectionDisabled() {
     return t_thread.Get().redirectionDisabled;
 }
 
+std::u16string ExpandEnvironment(std::u16string_view text) {
+    return ExpandText(text);
+}
+
 std::u16string ModuleKey(std::u16string_view name) {
     const std::size_t slash = name.find_last_of(u"\\/");
     if (slash != std::u16string_view::npos) name.remove_prefix(slash + 1);
@@ -446,10 +450,19 @@ win::FARPROC win::GetProcAddress(win::HMODULE module, const char* procName) {
     return Simulate<&win::GetProcAddress>(
         {module, procName},
         [&] {
-            return Pointer(module) + ", " +
-                   (byName
-                        ? "\"" + std::string(procName) + "\""
-                        : "ordinal " + std::to_string(reinterpret_cast<std::uintptr_t>(procName)));
+            // Appended piece by piece: g++ 12 at -O2 and above misreads `"\"" + std::string`
+            // as an overlapping copy (-Wrestrict), as in the shell room's journal text.
+            std::string text = Pointer(module);
+            text += ", ";
+            if (byName) {
+                text += '"';
+                text += procName;
+                text += '"';
+            } else {
+                text += "ordinal ";
+                text += std::to_string(reinterpret_cast<std::uintptr_t>(procName));
+            }
+            return text;
         },
         [&]() -> win::FARPROC {
             if (module == kProcessModule || module == nullptr)
@@ -519,9 +532,14 @@ win::BOOL win::GetProductInfo(win::DWORD osMajor, win::DWORD osMinor, win::DWORD
                    std::to_string(spMajor) + "." + std::to_string(spMinor);
         },
         [&]() -> win::BOOL {
-            if (productType == nullptr) return Fail(win::ERROR_INVALID_PARAMETER, win::FALSE);
-            // Editions exist from Windows Vista (6.0) on; older versions have none.
-            *productType = osMajor >= 6 ? State().os.edition : win::PRODUCT_UNDEFINED;
+            // Windows answers FALSE without a last error both for a missing out pointer and for
+            // versions before Vista (6.0), which have no editions; those get PRODUCT_UNDEFINED.
+            if (productType == nullptr) return win::FALSE;
+            if (osMajor < 6) {
+                *productType = win::PRODUCT_UNDEFINED;
+                return win::FALSE;
+            }
+            *productType = State().os.edition;
             return win::TRUE;
         });
 }
@@ -562,6 +580,9 @@ win::BOOL win::Wow64DisableWow64FsRedirection(win::PVOID* oldValue) {
     return Simulate<&win::Wow64DisableWow64FsRedirection>(
         {oldValue}, [&] { return Pointer(oldValue); },
         [&]() -> win::BOOL {
+            // A 64-bit process has no redirection: Windows answers ERROR_INVALID_FUNCTION
+            // before it looks at the argument.
+            if (!State().os.wow64) return Fail(win::ERROR_INVALID_FUNCTION, win::FALSE);
             if (oldValue == nullptr) return Fail(win::ERROR_NOACCESS, win::FALSE);
             bool& disabled = t_thread.Get().redirectionDisabled;
             // The old value is opaque to callers: here, whether redirection was already off.
@@ -575,6 +596,7 @@ win::BOOL win::Wow64RevertWow64FsRedirection(win::PVOID oldValue) {
     return Simulate<&win::Wow64RevertWow64FsRedirection>(
         {oldValue}, [&] { return Pointer(oldValue); },
         [&]() -> win::BOOL {
+            if (!State().os.wow64) return Fail(win::ERROR_INVALID_FUNCTION, win::FALSE);
             const auto value = reinterpret_cast<std::uintptr_t>(oldValue);
             if (value > 1) return Fail(win::ERROR_INVALID_PARAMETER, win::FALSE);
             t_thread.Get().redirectionDisabled = value == 1;
@@ -588,12 +610,16 @@ win::DWORD win::ExpandEnvironmentStringsW(win::LPCWSTR source, win::LPWSTR desti
         {source, destination, size},
         [&] { return Quote(source) + ", " + Pointer(destination) + ", " + std::to_string(size); },
         [&]() -> win::DWORD {
-            if (source == nullptr) return Fail(win::ERROR_INVALID_PARAMETER, win::DWORD{0});
-            const std::u16string expanded = ExpandText(source);
+            // A null source is the empty text, as Windows takes it.
+            const std::u16string expanded = ExpandText(source != nullptr ? source : u"");
             const auto needed = static_cast<win::DWORD>(expanded.size() + 1);
-            // Too small a buffer gets nothing; the caller learns the size it needs.
-            if (destination != nullptr && size >= needed)
-                std::memcpy(destination, expanded.c_str(), needed * sizeof(char16_t));
+            // A buffer too small gets as much of the expansion as fits before a terminator in
+            // its last unit; the caller learns the size it needs either way.
+            if (destination != nullptr && size > 0) {
+                const win::DWORD copied = std::min(size, needed) - 1;
+                std::memcpy(destination, expanded.data(), copied * sizeof(char16_t));
+                destination[copied] = u'\0';
+            }
             return needed;
         });
 }

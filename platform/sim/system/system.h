@@ -49,6 +49,8 @@ QORVEX_SIM_SHARED void SetVariable(std::u16string_view name,
 QORVEX_SIM_SHARED MissingExports Missing();
 QORVEX_SIM_SHARED void SetMissing(MissingExports missing);
 QORVEX_SIM_SHARED bool RedirectionDisabled();
+// The text with each %NAME% of a defined variable replaced, as ExpandEnvironmentStringsW does.
+QORVEX_SIM_SHARED std::u16string ExpandEnvironment(std::u16string_view text);
 
 // "kernel32" -> "kernel32.dll", folded; the module name of a path.
 QORVEX_SIM_SHARED std::u16string ModuleKey(std::u16string_view name);

@@ -5,20 +5,29 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <winsim/scoped.h>
 
 namespace winsim {
 
+// A value of the simulated registry. Dword and String are what machine files and most tests
+// need; Raw is any type with its bytes exactly as a writer gave them (a string without its
+// terminator, REG_EXPAND_SZ, REG_BINARY, ...).
 struct RegistryValue {
-    enum class Type { Dword, String };
+    enum class Type { Dword, String, Raw };
     Type type = Type::Dword;
     std::uint32_t dword = 0;
     std::u16string text;
+    std::uint32_t rawType = 0;  // REG_* of a Raw value
+    std::vector<std::uint8_t> bytes;
 
-    static RegistryValue Dword(std::uint32_t value) { return {Type::Dword, value, {}}; }
+    static RegistryValue Dword(std::uint32_t value) { return {Type::Dword, value, {}, 0, {}}; }
     static RegistryValue String(std::u16string_view value) {
-        return {Type::String, 0, std::u16string(value)};
+        return {Type::String, 0, std::u16string(value), 0, {}};
+    }
+    static RegistryValue Raw(std::uint32_t regType, std::vector<std::uint8_t> data) {
+        return {Type::Raw, 0, {}, regType, std::move(data)};
     }
     bool operator==(const RegistryValue&) const = default;
 };
