@@ -233,15 +233,17 @@ std::string ParseTcgLogArguments(const std::vector<std::string>& args, TcgLogArg
 }
 
 int RunTcgLogCommand(CommandContext& context, const TcgLogArguments& arguments) {
-    const OutputContext output{context.json, context.out, context.err};
     std::vector<std::string> warnings;
 #if !defined(_WIN32)
     if (!arguments.logFiles.empty()) {
         if (const std::string error = PrepareMachineFromLogs(arguments.logFiles, warnings);
             !error.empty()) {
-            return ReportError(output, error, kExitCannotRun);
+            return ReportError({context.json, context.out, context.err}, error, kExitCannotRun);
         }
     }
+#else
+    // Windows builds refuse --log without a reader view as a usage error before this.
+    static_cast<void>(arguments);
 #endif
     for (const std::string& warning : warnings)
         context.err << "qorvex-host: warning: " << warning << '\n';
