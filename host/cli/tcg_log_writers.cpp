@@ -21,7 +21,8 @@ constexpr std::size_t kMaxTextValueBytes = 64;
 constexpr std::string_view kIndent = "                                        ";  // 40 blanks
 
 // What the listing writes for each type, formed once: a large log repeats a few dozen types
-// many thousand times. A hostile log may use many types; each costs one entry.
+// many thousand times. A hostile log may use a new type in every element: past kMaxEntries
+// types, further ones are formed afresh each time instead of kept, so memory stays bounded.
 template <class Entry>
 class TypeTable {
 public:
@@ -37,6 +38,11 @@ public:
         for (std::size_t slot = Hash(type) & mask;; slot = (slot + 1) & mask) {
             const std::uint32_t index = m_slots[slot];
             if (index == kEmpty) {
+                if (m_entries.size() >= kMaxEntries) {
+                    // Valid until the next call, which is as long as callers hold it.
+                    m_uncached = make(type);
+                    return m_uncached;
+                }
                 m_entries.push_back(
                     std::make_unique<std::pair<std::uint32_t, Entry>>(type, make(type)));
                 m_slots[slot] = static_cast<std::uint32_t>(m_entries.size() - 1);
@@ -54,6 +60,7 @@ public:
 private:
     static constexpr std::uint32_t kEmpty = 0xFFFFFFFF;
     static constexpr std::size_t kRecent = 64;
+    static constexpr std::size_t kMaxEntries = 4096;
     struct Recent {
         std::uint32_t type = 0;
         const Entry* entry = nullptr;
@@ -73,6 +80,7 @@ private:
     std::vector<std::uint32_t> m_slots;
     // Each entry where it was made: the recent table points at them.
     std::vector<std::unique_ptr<std::pair<std::uint32_t, Entry>>> m_entries;
+    Entry m_uncached{};
 };
 
 struct EventTypeEntry {
@@ -83,7 +91,7 @@ struct EventTypeEntry {
 struct SipaTypeEntry {
     std::string name;
     std::string json;  // {"type": "NAME", "typeValue": N
-    SipaValueForm form;
+    SipaValueForm form = SipaValueForm::Bytes;
 };
 
 class TypeCache {

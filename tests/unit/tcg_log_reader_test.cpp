@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -640,6 +641,32 @@ TEST(TcgLogEventListingTest, DeepNestingStaysBounded) {
     const std::string json = EventsJson(log);
     EXPECT_EQ(std::count(json.begin(), json.end(), '['), std::count(json.begin(), json.end(), ']'));
     EXPECT_EQ(std::count(json.begin(), json.end(), '{'), std::count(json.begin(), json.end(), '}'));
+}
+
+// A log that uses a new SIPA type in every element is listed in full, each element by its own
+// type, beyond the number of types the writers keep formed.
+TEST(TcgLogEventListingTest, EveryElementOfAnyTypeIsListed) {
+    constexpr std::uint32_t kTypes = 6000;
+    std::vector<Bytes> elements;
+    for (std::uint32_t i = 0; i < kTypes; ++i)
+        elements.push_back(Sipa(0x00100000 + i, Bytes{static_cast<std::uint8_t>(i)}));
+    TcgLogBuilder builder = TcgLogBuilder::Sha1Layout();
+    builder.Add(EventTag(13, SipaContainer(tcg::kSipaLoadedModuleAggregation, elements)));
+    const Bytes log = builder.Build();
+
+    const std::string text = EventsText(log);
+    const std::string json = EventsJson(log);
+    for (const std::uint32_t i : {0u, 4095u, 4096u, kTypes - 1}) {
+        char name[16];
+        std::snprintf(name, sizeof name, "0x%08x", 0x00100000 + i);
+        char byte[4];
+        std::snprintf(byte, sizeof byte, "%02x", i & 0xFF);
+        EXPECT_THAT(text, testing::HasSubstr(std::string("      ") + name + ": " + byte + "\n"));
+        EXPECT_THAT(json,
+                    testing::HasSubstr("{\"type\": \"" + std::string(name) +
+                                       "\", \"typeValue\": " + std::to_string(0x00100000 + i) +
+                                       ", \"hex\": \"" + byte + "\"}"));
+    }
 }
 
 // Text shows numbers as analysts read them: PCR indexes beyond real PCRs, addresses, algorithm
