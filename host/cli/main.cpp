@@ -79,7 +79,8 @@ constexpr const char* kUsage =
     "  4  some answer was 1 (\"False\") and none failed\n"
     "  5  a file given to --pcrs or --events is not a TCG event log\n"
     "  6  a log given to --pcrs or --events is truncated or malformed\n"
-    "  (of 1, 5 and 6 the lowest that applies to any file counts)\n";
+    "  (of 1, 5 and 6 the lowest that applies to any file counts; codes from 7 up are kept\n"
+    "  for checks to come)\n";
 
 struct Options {
     bool help = false;
