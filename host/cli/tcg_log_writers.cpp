@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/log_file.h"
 #include "cli/tcg_log_names.h"
 
 namespace qorvex::host {
@@ -286,6 +287,17 @@ void WriteSipaJson(Output& out, TypeCache& types, const std::vector<SipaElement>
     out << ']';
 }
 
+// The listing's walk must end where the report's did.
+void CheckSameLog(const TcgLogReport& report, const TcgLogParseResult& listed) {
+    const TcgLogParseResult& read = report.walk;
+    if (listed.end == read.end && listed.eventCount == read.eventCount &&
+        listed.stopOffset == read.stopOffset && listed.paddingSize == read.paddingSize) {
+        return;
+    }
+    throw LogChangedError("the log file " + LogFileDisplayName(report.file) +
+                          " changed while it was read: its listing does not match its report");
+}
+
 }  // namespace
 
 void WritePcrsText(Output& out, const TcgLogReport& report) {
@@ -312,7 +324,7 @@ void WritePcrsText(Output& out, const TcgLogReport& report) {
 void WriteEventsText(Output& out, const TcgLogReport& report) {
     if (!WriteHeaderText(out, report)) return;
     TypeCache types;
-    ForEachEvent(report.bytes, [&](const EventRecord& event) {
+    const TcgLogParseResult listed = ForEachEvent(report.bytes, [&](const EventRecord& event) {
         const TcgEventView& view = event.view;
         out << '#' << view.index << " PCR ";
         Pcr(out, view.pcrIndex) << ' ' << types.Event(view.eventType).name << " size "
@@ -334,6 +346,7 @@ void WriteEventsText(Output& out, const TcgLogReport& report) {
             out << '\n';
         }
     });
+    CheckSameLog(report, listed);
     WriteEndText(out, report);
 }
 
@@ -369,7 +382,7 @@ void WriteEventsJson(Output& out, const TcgLogReport& report) {
     out << ", \"events\": [";
     TypeCache types;
     bool firstEvent = true;
-    ForEachEvent(report.bytes, [&](const EventRecord& event) {
+    const TcgLogParseResult listed = ForEachEvent(report.bytes, [&](const EventRecord& event) {
         const TcgEventView& view = event.view;
         out << (firstEvent ? "\n{\"index\": " : ",\n{\"index\": ") << view.index
             << ", \"offset\": " << view.offset << ", \"pcr\": " << view.pcrIndex << ", "
@@ -386,6 +399,7 @@ void WriteEventsJson(Output& out, const TcgLogReport& report) {
         if (view.eventType == tb::kEvEventTag) WriteSipaJson(out, types, event.sipa);
         out << '}';
     });
+    CheckSameLog(report, listed);
     out << (firstEvent ? "]}" : "\n]}");
 }
 

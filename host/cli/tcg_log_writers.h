@@ -13,16 +13,27 @@
 // Threading: plain functions; an Output is used by one thread at a time.
 #pragma once
 
+#include <stdexcept>
+
 #include "cli/output.h"
 #include "cli/tcg_log_reader.h"
 
 namespace qorvex::host {
+
+// The listing walks the log a second time; a file that another program changes in between
+// (the log is mapped, not copied) reads differently the second time. The listing then stops
+// with this error rather than end with a report that no longer describes what it listed.
+class LogChangedError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 void WritePcrsText(Output& out, const TcgLogReport& report);
 void WriteEventsText(Output& out, const TcgLogReport& report);
 
 void WritePcrsJson(Output& out, const TcgLogReport& report);
 // The listing puts one event object on each line.
+// The listings throw LogChangedError when the log read differently the second time.
 void WriteEventsJson(Output& out, const TcgLogReport& report);
 
 }  // namespace qorvex::host

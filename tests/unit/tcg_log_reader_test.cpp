@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -361,6 +362,10 @@ TEST(TcgLogEventVisitorTest, ShowsTheHeaderEventAndTheAlgorithmTable) {
     EXPECT_EQ(visitor.algorithms[1].size, 32u);
     EXPECT_THAT(visitor.types, ElementsAre(tcg::kEvNoAction, tcg::kEvSeparator, tcg::kEvEventTag));
     EXPECT_THAT(visitor.sipaTypes, ElementsAre(tcg::kSipaTrustBoundary, tcg::kSipaBootCounter));
+}
+
+std::uint32_t Load32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16 | p[3] << 24);
 }
 
 // ---- What is a log ---------------------------------------------------------------------------
@@ -721,6 +726,23 @@ TEST(OutputTest, ARefusedWriteIsAnError) {
         ReadTcgLogReport("large.log", BuildLargeBootLog(1 << 20, LogLayout::Sha1), false);
     qorvex::host::Output listing(large);
     EXPECT_THROW(qorvex::host::WriteEventsJson(listing, report), qorvex::host::OutputError);
+}
+
+// A log that reads differently when listed than when its report was made (another program
+// wrote to the mapped file in between) ends the listing with an error, not with a report that
+// no longer describes what was listed.
+TEST(OutputTest, ALogChangedBetweenReportAndListingIsAnError) {
+    TcgLogReport report =
+        ReadTcgLogReport("changing.log", WindowsShapedLog(LogLayout::Sha1).Build(), false);
+    ASSERT_EQ(report.walk.end, tb::TcgLogEnd::Complete);
+    // The second event's data size becomes all ones: the listing ends there, cut short.
+    auto* bytes = const_cast<std::uint8_t*>(report.bytes.data());
+    const std::uint64_t second = 32 + Load32(bytes + 28);
+    std::memset(bytes + second + 28, 0xFF, 4);
+    std::ostringstream stream;
+    qorvex::host::Output out(stream);
+    EXPECT_THROW(qorvex::host::WriteEventsText(out, report), qorvex::host::LogChangedError);
+    EXPECT_THROW(qorvex::host::WriteEventsJson(out, report), qorvex::host::LogChangedError);
 }
 
 // Files are read whole, whatever they are, or refused with what they are.
