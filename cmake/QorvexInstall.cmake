@@ -2,6 +2,7 @@
 #   bin/        qorvex.dll (stripped) and qorvex.dll.debug, qorvex-host.exe        (Windows)
 #   bin/        qorvex-host                                                         (Linux)
 #   lib/        libqorvex.so (stripped) and libqorvex.so.debug, libqorvex_winsim.so (Linux)
+#   share/qorvex/machine/  the bundled simulated machine qorvex-host runs on (Linux)
 #   include/    the headers a host compiles against (qorvex/, zef/)
 #   lib/cmake/qorvex/   qorvexConfig.cmake, qorvexConfigVersion.cmake
 #   share/doc/qorvex/   README.md, the integrator's guide
@@ -44,6 +45,12 @@ else()
                                                  BUILD_WITH_INSTALL_RPATH ON)
   endif()
   install(TARGETS qorvex_winsim LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  # The bundled simulated machine, where qorvex-host looks for it: ../share/qorvex/machine from
+  # its own folder.
+  if(TARGET qorvex-host)
+    install(DIRECTORY ${QORVEX_ROOT}/examples/machine/
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/qorvex/machine)
+  endif()
 endif()
 
 # The module, then its debug information moved into <name>.debug and linked back by a debug

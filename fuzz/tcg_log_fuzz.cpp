@@ -3,12 +3,19 @@
 // the input, leaks, undefined behaviour) it traps when the reader reports bytes outside the
 // input or a PCR other than 4 and 8, and it copies every path the way the result object does.
 // A second walk with an event visitor (the analyst's log views) must report the same and show
-// only bytes of the input, each event once and in order.
+// only bytes of the input, each event once and in order. A third, with the views' options (a
+// header in any PCR, trailing padding), must show only bytes of the input too; and the views
+// themselves read the input as a report and write it in every form, with counts that agree.
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <span>
+#include <streambuf>
 #include <vector>
 
+#include "cli/output.h"
+#include "cli/tcg_log_reader.h"
+#include "cli/tcg_log_writers.h"
 #include "component/antimalware/source/trusted_boot/tcg_log_provider/source/tcg_log_parser.h"
 
 namespace {
@@ -91,6 +98,38 @@ private:
     std::size_t m_size;
 };
 
+// Keeps nothing of what the writers write.
+class DiscardingBuffer final : public std::streambuf {
+protected:
+    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+// The analyst's views of the input: the report's counts agree with one another and with the
+// walk, and every writer writes it.
+void CheckViews(const std::uint8_t* data, std::size_t size) {
+    const qorvex::host::TcgLogReport report = qorvex::host::ReadTcgLogReport(
+        "fuzz.log", std::vector<std::uint8_t>(data, data + size), true);
+    if (report.IsLog() && size != 0) {
+        if (report.eventsReplayed > report.events || report.events > report.eventsReplayed + 1)
+            __builtin_trap();
+        const auto& walk = report.walk;
+        if (walk.end == TcgLogEnd::Complete && walk.stopOffset + walk.paddingSize != size)
+            __builtin_trap();
+        if (walk.end != TcgLogEnd::Complete && walk.stopOffset >= size) __builtin_trap();
+        if (qorvex::host::EndReason(report).empty() != (walk.end == TcgLogEnd::Complete))
+            __builtin_trap();
+    }
+    DiscardingBuffer discarding;
+    std::ostream stream(&discarding);
+    qorvex::host::Output out(stream);
+    qorvex::host::WriteEventsJson(out, report);
+    qorvex::host::WriteEventsText(out, report);
+    qorvex::host::WritePcrsJson(out, report);
+    qorvex::host::WritePcrsText(out, report);
+    out.Flush();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -111,5 +150,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // Every event counted is shown, but for a crypto-agile header the reader refuses.
     if (visitor.events != visited.eventCount && visitor.layouts != 0) __builtin_trap();
+
+    CheckingSink optionsSink(data, size);
+    CheckingVisitor optionsVisitor(data, size);
+    const auto withOptions = ParseTcgLog(std::span<const std::uint8_t>(data, size), optionsSink,
+                                         &optionsVisitor, qorvex::host::ReaderOptions());
+    if (withOptions.paddingSize > size) __builtin_trap();
+    CheckViews(data, size);
     return 0;
 }

@@ -4,14 +4,15 @@
 #include <ostream>
 
 #include "cli/commands.h"
+#include "cli/output.h"
 #include "qorvex/tcg_log.h"
 
 namespace qorvex::host {
 
 int RunChainCommand(CommandContext& context, const std::vector<std::string>& args) {
     if (!args.empty()) {
-        context.err << "qorvex-host: chain takes no arguments (got '" << args.front() << "')\n";
-        return kExitUsage;
+        return ReportUsageError({context.json, context.out, context.err},
+                                "chain takes no arguments (got '" + args.front() + "')");
     }
 
     std::vector<ChainStep> steps;
@@ -38,10 +39,11 @@ int RunChainCommand(CommandContext& context, const std::vector<std::string>& arg
     for (const ChainStep& step : steps) failed = failed || step.code < 0;
 
     if (context.json) {
-        context.out << "{\"steps\":";
+        context.out << "{\"steps\": ";
         PrintStepsJson(context.out, steps);
-        context.out << ",\"canUnload\":" << JsonString(FormatResultCode(canUnload))
-                    << ",\"unloaded\":" << (context.module.IsLoaded() ? "false" : "true") << "}\n";
+        context.out << ", \"canUnload\": " << JsonString(FormatResultCode(canUnload))
+                    << ", \"unloaded\": " << (context.module.IsLoaded() ? "false" : "true")
+                    << "}\n";
     } else {
         PrintStepsText(context.out, steps);
         context.out << "zefCanUnloadModule: " << FormatResultCode(canUnload) << ' '
@@ -50,7 +52,7 @@ int RunChainCommand(CommandContext& context, const std::vector<std::string>& arg
                                                   : " (module unloaded)")
                     << '\n';
     }
-    context.out.flush();
+    ThrowIfFailed(context.out);
     return failed ? kExitStepFailed : kExitSuccess;
 }
 

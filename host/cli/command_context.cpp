@@ -104,12 +104,23 @@ void PrintStepsJson(std::ostream& out, const std::vector<ChainStep>& steps) {
     out << '[';
     for (std::size_t i = 0; i < steps.size(); ++i) {
         const ChainStep& step = steps[i];
-        if (i != 0) out << ',';
-        out << "{\"step\":" << JsonString(step.step) << ",\"class\":" << JsonString(step.className)
-            << ",\"result\":" << JsonString(FormatResultCode(step.code))
-            << ",\"message\":" << JsonString(ResultCodeText(step.code)) << '}';
+        if (i != 0) out << ", ";
+        out << "{\"step\": " << JsonString(step.step)
+            << ", \"class\": " << JsonString(step.className)
+            << ", \"result\": " << JsonString(FormatResultCode(step.code))
+            << ", \"message\": " << JsonString(ResultCodeText(step.code)) << '}';
     }
     out << ']';
+}
+
+int ReportError(const OutputContext& context, const std::string& message, int exitCode) {
+    context.err << "qorvex-host: " << message << '\n';
+    if (context.json) context.out << "{\"error\": " << JsonString(message) << "}\n";
+    return exitCode;
+}
+
+int ReportUsageError(const OutputContext& context, const std::string& message) {
+    return ReportError(context, message, kExitUsage);
 }
 
 }  // namespace qorvex::host

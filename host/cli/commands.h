@@ -10,7 +10,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -26,12 +25,29 @@
 
 namespace qorvex::host {
 
-// Exit codes of qorvex-host.
+// Exit codes of qorvex-host, written down once here and in `--help` and README. Codes from 7 up
+// are kept free for the checks to come (a verification that finds a mismatch, two logs that
+// differ). Where several outcomes meet, the lower code of 1, 5 and 6 wins.
 constexpr int kExitSuccess = 0;
-constexpr int kExitCannotRun = 1;   // the module or the machine could not be loaded
-constexpr int kExitUsage = 2;       // unknown option or command, missing argument
-constexpr int kExitStepFailed = 3;  // the module answered a step with a failure code
-constexpr int kExitAnswerNo = 4;    // some answer was 1 ("False") and none failed
+// The module, the machine or a log file could not be loaded or read, or the output could not
+// be written.
+constexpr int kExitCannotRun = 1;
+constexpr int kExitUsage = 2;          // unknown option or command, missing argument
+constexpr int kExitStepFailed = 3;     // the module answered a step with a failure code
+constexpr int kExitAnswerNo = 4;       // some answer was 1 ("False") and none failed
+constexpr int kExitNotALog = 5;        // a file given to the log reader is not a TCG event log
+constexpr int kExitIncompleteLog = 6;  // a log read by the log reader is truncated or malformed
+
+// The more telling of two exit codes of the log reader (kExitSuccess, kExitCannotRun,
+// kExitNotALog, kExitIncompleteLog).
+int WorseReaderExit(int a, int b) noexcept;
+
+// Where a command writes. The log reader's views need nothing else: they never load the module.
+struct OutputContext {
+    bool json;
+    std::ostream& out;
+    std::ostream& err;
+};
 
 // Everything a command needs. The module is loaded and the host services outlive every object
 // the command creates; locator is the service locator handed to every module call.
@@ -42,7 +58,26 @@ struct CommandContext {
     bool json;
     std::ostream& out;
     std::ostream& err;
+    // The simulated machine directory the command runs on, for commands that say so; empty on
+    // Windows, and for a machine made of the given log files.
+    std::string machineDirectory;
 };
+
+// A usage error: the message on stderr (and as {"error": ...} on stdout with --json); returns
+// kExitUsage. qorvex-host then adds its usage text on stderr.
+int ReportUsageError(const OutputContext& context, const std::string& message);
+// Any other error that ends the command: the message on stderr and as {"error": ...}.
+int ReportError(const OutputContext& context, const std::string& message, int exitCode);
+
+// tcg-log's own arguments.
+struct TcgLogArguments {
+    std::vector<std::string> logFiles;  // as given; "-" is standard input
+    bool pcrs = false;
+    bool events = false;
+    bool ReaderView() const noexcept { return pcrs || events; }
+};
+// Returns an empty string, or the usage error.
+std::string ParseTcgLogArguments(const std::vector<std::string>& args, TcgLogArguments& parsed);
 
 // One call on the way to a component, as a command reports it.
 struct ChainStep {
@@ -121,14 +156,12 @@ void PrintStepsJson(std::ostream& out, const std::vector<ChainStep>& steps);
 // Commands. args are the command line arguments after the command name that are not options of
 // qorvex-host itself. Each returns an exit code.
 int RunChainCommand(CommandContext& context, const std::vector<std::string>& args);
-int RunTcgLogCommand(CommandContext& context, const std::vector<std::string>& args);
-// tcg-log --events: every event of the log files, read by the host itself.
-int RunTcgLogEvents(CommandContext& context, const std::vector<std::string>& files);
-// tcg-log --pcrs: runs `run` (tcg-log on the same files) with its output held back, then prints
-// that output with the PCR values each file replays: a "pcrs" member joins the JSON object, a
-// table follows the text. Returns run's exit code, or kExitCannotRun when a file cannot be read.
-int RunTcgLogWithPcrs(CommandContext& context, const std::vector<std::string>& files,
-                      const std::function<int(CommandContext&)>& run);
+// tcg-log through the module: TcgLogProviderImpl on the machine, or with --log on a machine
+// whose current boot has one resume per given file.
+int RunTcgLogCommand(CommandContext& context, const TcgLogArguments& arguments);
+// tcg-log --pcrs and --events: the log reader's views of the given files, written as
+// {"logs": [...]} or as text, one log after the other. The module is not loaded.
+int RunTcgLogReader(const OutputContext& context, const TcgLogArguments& arguments);
 int RunIsStoreAppCommand(CommandContext& context, const std::vector<std::string>& args);
 int RunRemediateCommand(CommandContext& context, const std::vector<std::string>& args);
 

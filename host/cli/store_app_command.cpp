@@ -107,16 +107,16 @@ int Run(CommandContext& context, const std::vector<std::string>& args, bool reme
         if (!remediate && arg == "--cache" && paths.empty()) {
             cache = true;
         } else if (arg.size() > 1 && arg[0] == '-' && paths.empty()) {
-            context.err << "qorvex-host: unknown option '" << arg << "'\n";
-            return kExitUsage;
+            return ReportUsageError({context.json, context.out, context.err},
+                                    "unknown option '" + arg + "'");
         } else {
             paths.push_back(arg);
         }
     }
     if (paths.empty()) {
-        context.err << "qorvex-host: " << (remediate ? "remediate" : "is-store-app")
-                    << " needs at least one path\n";
-        return kExitUsage;
+        return ReportUsageError(
+            {context.json, context.out, context.err},
+            std::string(remediate ? "remediate" : "is-store-app") + " needs at least one path");
     }
     const std::vector<std::u16string> wide = WidePaths(paths);
 
@@ -126,7 +126,7 @@ int Run(CommandContext& context, const std::vector<std::string>& args, bool reme
         CreateComponent(context, kClassAppRemediation, kIidAppRemediation, component.put(), &steps);
     if (created != zef::rc::kOk || !component) {
         if (context.json) {
-            context.out << "{";
+            context.out << "{\"steps\": ";
             PrintStepsJson(context.out, steps);
             context.out << "}\n";
         } else {

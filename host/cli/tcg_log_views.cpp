@@ -1,89 +1,87 @@
-// The analyst's views of `tcg-log`: --events lists the given log files event by event, and
-// --pcrs adds the PCR values each file replays to to what the module reports. Both read the
-// files themselves (cli/tcg_log_reader.h); --pcrs still runs the module on them as tcg-log does.
-#include <functional>
+// The analyst's views of `tcg-log`: --pcrs replays the PCR values of each given log file and
+// --events lists each event. Both read the files themselves (cli/tcg_log_reader.h) and never
+// load the module; each file is read, written and let go before the next, so memory follows the
+// largest file, not their number.
 #include <ostream>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include "cli/commands.h"
+#include "cli/output.h"
 #include "cli/tcg_log_reader.h"
+#include "cli/tcg_log_writers.h"
 
 namespace qorvex::host {
 
 namespace {
 
-// Reads every file; on failure reports it as tcg-log reports an unreadable log and returns false.
-bool ReadNamedLogs(CommandContext& context, const std::vector<std::string>& files,
-                   std::vector<NamedLogFile>& logs) {
-    for (const std::string& file : files) {
-        NamedLogFile log{file, {}};
-        if (const std::string error = ReadLogFile(file, log.bytes); !error.empty()) {
-            context.err << "qorvex-host: " << error << '\n';
-            if (context.json) context.out << "{\"error\": " << JsonString(error) << "}\n";
-            return false;
-        }
-        logs.push_back(std::move(log));
-    }
-    return true;
+int ExitCodeOf(const TcgLogReport& report) {
+    if (!report.error.empty()) return kExitCannotRun;
+    if (!report.notALog.empty()) return kExitNotALog;
+    if (report.walk.end != TcgLogEnd::Complete) return kExitIncompleteLog;
+    return kExitSuccess;
 }
 
-void WarnAboutLogEnds(CommandContext& context, const std::vector<NamedLogFile>& logs,
-                      const std::vector<PcrReplay>& replays) {
-    for (std::size_t i = 0; i < replays.size(); ++i) {
-        if (replays[i].end == TcgLogEnd::Complete) continue;
-        context.err << "qorvex-host: " << logs[i].name << ": the log is " << EndName(replays[i].end)
-                    << "; its PCR values cover the " << replays[i].eventCount
-                    << " events read before the fault\n";
+// What a person at a terminal should see even when stdout goes to a file or a program.
+void Warn(std::ostream& err, const TcgLogReport& report, bool pcrs) {
+    if (!report.error.empty()) {
+        err << "qorvex-host: " << report.error << '\n';
+    } else if (!report.notALog.empty()) {
+        err << "qorvex-host: " << report.file << ": not a TCG event log: " << report.notALog
+            << '\n';
+    } else if (report.walk.end != TcgLogEnd::Complete) {
+        err << "qorvex-host: " << report.file << ": " << EndName(report.walk.end) << ": "
+            << EndReason(report);
+        if (pcrs) {
+            err << "; its PCR values cover " << ReplayCoverage(report);
+        }
+        err << '\n';
     }
 }
 
 }  // namespace
 
-int RunTcgLogEvents(CommandContext& context, const std::vector<std::string>& files) {
-    std::vector<NamedLogFile> logs;
-    if (!ReadNamedLogs(context, files, logs)) return kExitCannotRun;
-    if (context.json) {
-        PrintEventsJson(context.out, logs);
-    } else {
-        PrintEventsText(context.out, logs);
-    }
-    context.out.flush();
-    return kExitSuccess;
+int WorseReaderExit(int a, int b) noexcept {
+    const auto rank = [](int code) {
+        switch (code) {
+            case kExitCannotRun:
+                return 3;
+            case kExitNotALog:
+                return 2;
+            case kExitIncompleteLog:
+                return 1;
+            default:
+                return 0;
+        }
+    };
+    return rank(b) > rank(a) ? b : a;
 }
 
-int RunTcgLogWithPcrs(CommandContext& context, const std::vector<std::string>& files,
-                      const std::function<int(CommandContext&)>& run) {
-    std::vector<NamedLogFile> logs;
-    if (!ReadNamedLogs(context, files, logs)) return kExitCannotRun;
-    std::vector<PcrReplay> replays;
-    replays.reserve(logs.size());
-    for (const NamedLogFile& log : logs) replays.push_back(ReplayPcrs(log.bytes));
-
-    std::ostringstream held;
-    CommandContext moduleContext{context.module, context.services, context.locator, context.json,
-                                 held,           context.err};
-    const int exitCode = run(moduleContext);
-    std::string text = std::move(held).str();
-
-    if (context.json) {
-        // The module's answer is one JSON object; the replay joins it as one more member.
-        const std::size_t close = text.rfind('}');
-        if (close == std::string::npos) {
-            context.out << text << '{';
-        } else {
-            context.out.write(text.data(), static_cast<std::streamsize>(close));
-            context.out << ", ";
+int RunTcgLogReader(const OutputContext& context, const TcgLogArguments& arguments) {
+    int exitCode = kExitSuccess;
+    {
+        Output out(context.out);
+        if (context.json) out << "{\"logs\": [";
+        for (std::size_t i = 0; i < arguments.logFiles.size(); ++i) {
+            const TcgLogReport report = ReadTcgLogReport(arguments.logFiles[i], arguments.pcrs);
+            exitCode = WorseReaderExit(exitCode, ExitCodeOf(report));
+            Warn(context.err, report, arguments.pcrs);
+            if (context.json) {
+                out << (i == 0 ? "\n" : ",\n");
+                if (arguments.pcrs) {
+                    WritePcrsJson(out, report);
+                } else {
+                    WriteEventsJson(out, report);
+                }
+            } else if (arguments.pcrs) {
+                WritePcrsText(out, report);
+            } else {
+                WriteEventsText(out, report);
+            }
         }
-        PrintPcrsJsonMember(context.out, replays);
-        context.out << "}\n";
-    } else {
-        context.out << text;
-        PrintPcrsText(context.out, logs, replays);
+        if (context.json) out << "\n]}\n";
+        out.Flush();
     }
-    WarnAboutLogEnds(context, logs, replays);
-    context.out.flush();
+    ThrowIfFailed(context.out);
     return exitCode;
 }
 

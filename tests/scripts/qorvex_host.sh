@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# qorvex-host as a user meets it: `chain` in text and JSON, --help, and usage errors.
+# qorvex-host as a user meets it: `chain` in text and JSON, --help with every exit code, usage
+# errors (as JSON on stdout with --json), and output that cannot be written.
 # Usage: qorvex_host.sh <qorvex-host> <repo root> <shared dir>
 set -uo pipefail
 
@@ -19,10 +20,13 @@ run() {
     code=$?
 }
 
-# --help: usage on stdout, success.
+# --help: usage on stdout, success, and every exit code explained.
 run --help
 [[ $code == 0 ]] || fail "--help exited with $code"
 grep -q '^usage: qorvex-host' "$work/out" || fail "--help printed no usage"
+for exit_code in 0 1 2 3 4 5 6; do
+    grep -q "^  $exit_code  [a-z]" "$work/out" || fail "--help does not explain exit code $exit_code"
+done
 
 # chain --json: every step in order, a failure code exactly when the exit code says so, and the
 # module unloadable (and unloaded) at the end.
@@ -84,6 +88,22 @@ for args in "--bogus" "frobnicate" "chain extra" "--module"; do
     [[ $code == 2 ]] || fail "'$args' exited with $code, not 2"
     grep -q '^usage: qorvex-host' "$work/err" || fail "'$args' printed no usage on stderr"
 done
+
+# With --json, a usage error is JSON on stdout as well, wherever --json stands.
+for args in "--json --bogus" "--json frobnicate" "chain --json extra" "--json --module"; do
+    # shellcheck disable=SC2086
+    run $args
+    [[ $code == 2 ]] || fail "'$args' exited with $code, not 2"
+    python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); assert list(d) == ["error"], d' \
+        "$work/out" || fail "'$args' printed no JSON error: $(cat "$work/out")"
+done
+
+# Output that cannot be written is an error, with the reason.
+"$host" chain >/dev/full 2>"$work/err"
+code=$?
+[[ $code == 1 ]] || fail "chain > /dev/full exited with $code, not 1"
+grep -qxF "qorvex-host: cannot write the output: No space left on device" "$work/err" ||
+    fail "chain > /dev/full: no reason: $(cat "$work/err")"
 
 # A module that cannot be loaded is not a usage error.
 run --module "$work/missing.so"

@@ -38,6 +38,11 @@ else
     host=bin/qorvex-host
     run() { "$@" 2>&1; }
     binaries=("$module" "$module.debug" lib/libqorvex_winsim.so "$host")
+    # The bundled simulated machine, where qorvex-host looks for it.
+    source_machine=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../examples/machine" && pwd)
+    while IFS= read -r file; do
+        binaries+=("share/qorvex/machine/$file")
+    done < <(cd "$source_machine" && find . -type f | sed 's|^\./||')
 fi
 
 # Layout: these files and nothing else (no import library, no platform or simulator header).
@@ -105,6 +110,13 @@ if [[ $platform == windows ]]; then
         grep -qxF "$line" <<<"$resource" ||
             fail "the version resource of qorvex.dll lacks '$line'; it reads: $resource"
     done
+fi
+
+# The installed qorvex-host runs on the installed machine, found relative to itself.
+if [[ $platform == linux ]]; then
+    first=$("$prefix/$host" --quiet tcg-log | head -1)
+    [[ $first == "simulated machine: $prefix/share/qorvex/machine" ]] ||
+        fail "the installed qorvex-host runs on '$first'"
 fi
 
 ((status == 0)) && echo "ok: SDK $version installed and checked in $prefix"

@@ -20,6 +20,7 @@ namespace {
 using antimalware::trusted_boot::ParseTcgLog;
 using antimalware::trusted_boot::ReadUtf16Le;
 using antimalware::trusted_boot::TcgLogEnd;
+using antimalware::trusted_boot::TcgLogFault;
 using antimalware::trusted_boot::TcgLogLayout;
 using antimalware::trusted_boot::TcgLogParseResult;
 using antimalware::trusted_boot::TcgLogSink;
@@ -377,6 +378,16 @@ TEST_P(TcgLogParserTest, ACutLogGivesAPrefixOfItsContents) {
             EXPECT_EQ(parsed.pcr8, full.pcr8);
         }
         EXPECT_EQ(parsed.outsideReports, 0);
+        // A cut is a cut wherever it falls, inside a header, digests, event data or a SIPA
+        // container: never a broken rule. Only a cut on an event boundary reads as whole.
+        if (parsed.result.end == TcgLogEnd::Complete) {
+            EXPECT_EQ(parsed.result.stopOffset, size);
+        } else {
+            EXPECT_EQ(parsed.result.end, TcgLogEnd::Truncated);
+            EXPECT_THAT(parsed.result.fault,
+                        testing::AnyOf(TcgLogFault::EventHeaderCut, TcgLogFault::EventDataCut));
+            EXPECT_LT(parsed.result.stopOffset, size);
+        }
     }
 }
 
@@ -597,14 +608,16 @@ TEST(TcgLogParserAgileTest, MalformedSpecIdHeaderEndsTheLog) {
         EXPECT_FALSE(parsed.pcr4.has_value());
     }
 
-    // The header event's own size running past the end of the log.
+    // The header event's own size running past the end of the log: the log ends inside it,
+    // which is a cut, as for any other event.
     TcgLogBuilder builder = TcgLogBuilder::CryptoAgileLayout();
     builder.Add(EventTag(13, SipaFilePath(u"unread")));
     Bytes log = builder.Build();
     const std::uint32_t allOnes = 0xFFFFFFFFu;
     std::memcpy(log.data() + 28, &allOnes, 4);
     const Parsed parsed = Parse(log);
-    EXPECT_EQ(parsed.result.end, TcgLogEnd::Malformed);
+    EXPECT_EQ(parsed.result.end, TcgLogEnd::Truncated);
+    EXPECT_EQ(parsed.result.fault, TcgLogFault::EventDataCut);
     EXPECT_THAT(parsed.paths, IsEmpty());
 }
 
@@ -632,6 +645,102 @@ TEST(TcgLogParserAgileTest, CutInsideADigestIsTruncation) {
     EXPECT_EQ(parsed.result.end, TcgLogEnd::Truncated);
     EXPECT_THAT(parsed.paths, ElementsAre(u"read"));
     EXPECT_FALSE(parsed.pcr4.has_value());
+}
+
+// ---- Options of the analyst's views -----------------------------------------------------
+
+struct OptionsCase {
+    const char* name;
+    std::function<Bytes()> log;
+    TcgLogLayout layout;
+    TcgLogEnd end;
+    std::uint64_t events;
+    std::uint64_t paddingSize;
+    std::uint8_t paddingByte;
+};
+
+// A crypto-agile SHA-384 log whose header stands in PCR 1, as Intel TDX firmware writes its
+// event log, followed by the given bytes.
+Bytes TdxShapedLog(const Bytes& tail) {
+    TcgLogBuilder builder = TcgLogBuilder::CryptoAgileLayout({{tcg::kAlgSha384, 48}});
+    builder.Add({Separator(1), EfiAction(2, "Calling EFI Application from Boot Option"),
+                 EventTag(13, SipaFilePath(u"tdx"))});
+    Bytes log = builder.Build();
+    log[0] = 1;  // the header's PCR index
+    log.insert(log.end(), tail.begin(), tail.end());
+    return log;
+}
+
+Bytes AgileLogEndingInZeros(const Bytes& tail) {
+    TcgLogBuilder builder = TcgLogBuilder::CryptoAgileLayout();
+    builder.Add({ScrtmVersion(u"v"), Separator(4, 0)});  // its data ends in four zero bytes
+    Bytes log = builder.Build();
+    log.insert(log.end(), tail.begin(), tail.end());
+    return log;
+}
+
+const OptionsCase kOptionsCases[] = {
+    {"HeaderInPcr1AndFfPadding", [] { return TdxShapedLog(Bytes(4096, 0xFF)); },
+     TcgLogLayout::CryptoAgile, TcgLogEnd::Complete, 4, 4096, 0xFF},
+    {"HeaderInPcr1WithoutPadding", [] { return TdxShapedLog({}); }, TcgLogLayout::CryptoAgile,
+     TcgLogEnd::Complete, 4, 0, 0},
+    {"ZeroPaddingAfterDataEndingInZeros", [] { return AgileLogEndingInZeros(Bytes(64, 0)); },
+     TcgLogLayout::CryptoAgile, TcgLogEnd::Complete, 3, 64, 0x00},
+    {"EightBytesArePadding", [] { return TdxShapedLog(Bytes(8, 0xFF)); }, TcgLogLayout::CryptoAgile,
+     TcgLogEnd::Complete, 4, 8, 0xFF},
+    // Fewer bytes could be the start of an event's header.
+    {"SevenBytesAreACut", [] { return TdxShapedLog(Bytes(7, 0xFF)); }, TcgLogLayout::CryptoAgile,
+     TcgLogEnd::Truncated, 4, 0, 0},
+    // Padding ends the log only where nothing but padding follows.
+    {"FfRunFollowedByOtherBytes",
+     [] {
+         Bytes tail(64, 0xFF);
+         tail.push_back(0x01);
+         return TdxShapedLog(tail);
+     },
+     TcgLogLayout::CryptoAgile, TcgLogEnd::Malformed, 4, 0, 0},
+    {"Sha1LayoutWithZeroPadding",
+     [] {
+         TcgLogBuilder builder = TcgLogBuilder::Sha1Layout();
+         builder.Add({ScrtmVersion(u"v"), Separator(0)}).AddRaw(Bytes(1000, 0));
+         return builder.Build();
+     },
+     TcgLogLayout::Sha1, TcgLogEnd::Complete, 2, 1000, 0x00},
+};
+
+// The views' options read the TDX log shape whole and take trailing 0xFF or zero bytes as the
+// end of the log; the module's walk (no options) reads the same bytes as before: a header
+// outside PCR 0 is no header, and padding is read as events.
+TEST(TcgLogParserOptionsTest, HeaderInAnyPcrAndTrailingPadding) {
+    antimalware::trusted_boot::TcgLogReadOptions options;
+    options.specIdHeaderInAnyPcr = true;
+    options.trailingPaddingEndsLog = true;
+    for (const OptionsCase& c : kOptionsCases) {
+        SCOPED_TRACE(c.name);
+        const Bytes log = c.log();
+        Parsed parsed;
+        RecordingSink sink(log, parsed);
+        const TcgLogParseResult result = ParseTcgLog(log, sink, nullptr, options);
+        EXPECT_EQ(result.layout, c.layout);
+        EXPECT_EQ(result.end, c.end);
+        EXPECT_EQ(result.eventCount, c.events);
+        EXPECT_EQ(result.paddingSize, c.paddingSize);
+        if (c.paddingSize != 0) {
+            EXPECT_EQ(result.paddingByte, c.paddingByte);
+            EXPECT_EQ(result.stopOffset + c.paddingSize, log.size());
+        }
+        EXPECT_EQ(parsed.outsideReports, 0);
+
+        const Parsed plain = Parse(log);
+        RecordingSink defaultSink(log, parsed);
+        const TcgLogParseResult withDefaults = ParseTcgLog(log, defaultSink, nullptr, {});
+        EXPECT_EQ(withDefaults.end, plain.result.end);
+        EXPECT_EQ(withDefaults.eventCount, plain.result.eventCount);
+        EXPECT_EQ(plain.result.paddingSize, 0u);
+        if (log[0] == 1) {
+            EXPECT_EQ(plain.result.layout, TcgLogLayout::Sha1);
+        }
+    }
 }
 
 // ---- A real log

@@ -2,7 +2,8 @@
 # qorvex-host.exe tcg-log under Wine, on a real Windows registry and file system: the measured-
 # boot counters are written with `reg add`, the logs are copied to the prefix's
 # C:\windows\Logs\MeasuredBoot, and the JSON must equal the golden files that the Linux build on
-# the simulated machine is held to (tests/data).
+# the simulated machine is held to (tests/data). The log reader's views (--pcrs, --events) read
+# files given on the command line as on Linux.
 #
 # Usage: tcg_log_wine.sh <qorvex-host.exe> <repo root> <shared dir> <prefix dir>
 # The prefix dir is deleted and created afresh, so that no earlier run's registry values or logs
@@ -61,13 +62,13 @@ check() {
         fail "$name: exit $status, expected $expectedExit"
         sed 's/^/  stdout: /' "$work/$name.json"
         tr -d '\r' <"$work/$name.err" | sed 's/^/  stderr: /'
-        return
+        return 1
     fi
     if [[ $golden != - ]] && ! diff -u "$golden" "$work/$name.json" >"$work/$name.diff"; then
         fail "$name: output differs from $(basename "$golden")"
         head -c 4000 "$work/$name.diff"
         echo
-        return
+        return 1
     fi
     echo "ok: $name"
 }
@@ -104,12 +105,46 @@ if [[ -f $work/missing-log.err ]] &&
     tr -d '\r' <"$work/missing-log.err" | sed 's/^/  stderr: /'
 fi
 
-# Reading log files given on the command line needs the simulated machine.
+# Reading log files through the module needs the simulated machine.
 check log-option-is-a-usage-error 2 - tcg-log --json --log "Z:$sample"
 if [[ -f $work/log-option-is-a-usage-error.err ]] &&
     ! grep -q 'only available with the simulated machine' "$work/log-option-is-a-usage-error.err"; then
     fail "log-option-is-a-usage-error: the message does not say why"
 fi
+
+# The log reader's views read the files themselves, on Windows too, and never load the module:
+# the same report as on Linux for the example logs and the samples, files that are not logs and
+# cut logs with their exit codes, standard input like a file, file errors in plain words.
+agile=$examples/0000000017-0000000002.log
+head -c 1000 "$agile" >"$work/cut.log"
+cp "$root/README.md" "$work/not-a-log.txt"
+# check-report <name> <expected exit> <file> <python condition on the one log object `l`>
+check_report() {
+    local name=$1 expected=$2 file=$3 condition=$4
+    check "$name" "$expected" - --module "Z:$work/no-such.dll" tcg-log --json --pcrs \
+        --log "Z:$file" || return
+    python3 -c 'import json, sys; l = json.load(open(sys.argv[1]))["logs"][0]; assert '"$condition"', l' \
+        "$work/$name.json" || fail "$name: the report is not as on Linux"
+}
+check_report reader-agile 0 "$agile" \
+    'l["layout"] == "crypto-agile" and l["eventCount"] == 39 and l["end"] == "complete" and l["startupLocality"] == 0 and sorted(l["pcrs"]) == ["sha1", "sha256"]'
+check_report reader-cut 6 "$work/cut.log" \
+    'l["end"] == "truncated" and l["endReason"].startswith("the log ends inside")'
+check_report reader-not-a-log 5 "$work/not-a-log.txt" \
+    'l.get("notALog") is True and l["error"].startswith("not a TCG event log: its first event would be for PCR 0x")'
+if [[ -f $shared/samples/windows-tpm2-dell-latitude7520-sha256.log ]]; then
+    check_report reader-latitude 0 "$shared/samples/windows-tpm2-dell-latitude7520-sha256.log" \
+        'l["eventCount"] == 66 and l["pcrs"]["sha256"]["0"] == "3fb71d951308c9da8ef41023ecb271115094ce818a3d2b0a951890c372bb2942"'
+    check_report reader-tdx 0 "$shared/samples/linux-tdx-ccel-padded.log" \
+        'l["eventCount"] == 44 and l["algorithms"] == ["sha384"] and l["padding"] == {"offset": 18101, "size": 244043, "byte": "0xFF"}'
+fi
+wine "$host" --json tcg-log --events --log - <"$agile" >"$work/stdin.out" 2>/dev/null ||
+    fail "reader-stdin: exit $?"
+tr -d '\r' <"$work/stdin.out" | python3 -c 'import json, sys; l = json.load(sys.stdin)["logs"][0]; assert l["file"] == "-" and len(l["events"]) == 39, l' ||
+    fail "reader-stdin: standard input not read like the file"
+check reader-missing 1 - tcg-log --events --log "Z:$work/no-such.log"
+grep -q "cannot read log file 'Z:$work/no-such.log': no such file" "$work/reader-missing.err" ||
+    fail "reader-missing: no reason"
 
 if [[ $failures -ne 0 ]]; then
     echo "$failures failure(s)"
