@@ -192,7 +192,7 @@ struct SourceFileName {
     }
 
 private:
-    static consteval bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+    static constexpr bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 };
 
 template <SourceFileName Name>
