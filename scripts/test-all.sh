@@ -4,15 +4,17 @@
 #
 #   format    clang-format check of every C++ source; module code includes no Windows SDK
 #             header and nothing of the simulated machine
-#   default   Linux build on the simulated machine, all tests
+#   default   Linux build on the simulated machine, all tests (not in the default run: the
+#             release stage builds and tests the same sources optimized)
 #   release   the same built optimized (CMAKE_BUILD_TYPE=Release), all tests
 #   asan      the same under AddressSanitizer (leak checks on) and UBSan
-#   tsan      the same under ThreadSanitizer
+#   tsan      the tests that start threads, under ThreadSanitizer
 #   windows   mingw-w64 cross build; the Windows tests run under Wine, without a display
 #   fuzz      every libFuzzer target, each for a bounded time
 #   bench     one short pass of every benchmark (from the release build), so that none rots
 #
-# Usage: scripts/test-all.sh [stage...]     all stages, in the order above, when none given
+# Usage: scripts/test-all.sh [stage...]     every stage but default, in the order above, when
+#                                           none given
 # Environment: QORVEX_SHARED_DIR  the shared sample folder (default: ../shared beside the repo)
 #              QORVEX_FUZZ_SECONDS  how long each fuzz target runs (default 30)
 set -uo pipefail
@@ -144,6 +146,37 @@ run_fuzzer() {
     grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$work/log.txt"
 }
 
+# Runs the given fuzz targets JOBS at a time (each is single-threaded); prints each one's result
+# in the order given, and fails when any of them failed.
+run_fuzzers() {
+    local target pid done_pid status failed=0
+    local -A name_of=() status_of=()
+    for target in "$@"; do
+        while (($(jobs -rp | wc -l) >= JOBS)); do
+            status=0
+            wait -n -p done_pid || status=$?
+            status_of[$done_pid]=$status
+        done
+        run_fuzzer "$target" >"$ROOT/build/fuzz/$(basename "$target").result" 2>&1 &
+        name_of[$!]=$(basename "$target")
+    done
+    for pid in "${!name_of[@]}"; do
+        [[ -n ${status_of[$pid]:-} ]] && continue
+        status=0
+        wait "$pid" || status=$?
+        status_of[$pid]=$status
+    done
+    for target in "$@"; do
+        for pid in "${!name_of[@]}"; do
+            [[ ${name_of[$pid]} == "$(basename "$target")" ]] || continue
+            echo "-- ${name_of[$pid]}: exit code ${status_of[$pid]}"
+            cat "$ROOT/build/fuzz/${name_of[$pid]}.result"
+            ((status_of[$pid] == 0)) || failed=1
+        done
+    done
+    return "$failed"
+}
+
 stage_fuzz() {
     step "fuzz: configure" configure fuzz
     step "fuzz: build" build fuzz
@@ -154,10 +187,7 @@ stage_fuzz() {
         skip "fuzz: run" "no fuzz target in build/fuzz/fuzz"
         return
     fi
-    local target
-    for target in "${targets[@]}"; do
-        step "fuzz: run $(basename "$target")" run_fuzzer "$target"
-    done
+    step "fuzz: run ${#targets[@]} targets, $JOBS at a time" run_fuzzers "${targets[@]}"
 }
 
 run_benchmarks() {
@@ -186,7 +216,7 @@ stage_bench() {
 
 stages=("$@")
 if ((${#stages[@]} == 0)); then
-    stages=(format default release asan tsan windows fuzz bench)
+    stages=(format release asan tsan windows fuzz bench)
 fi
 for stage in "${stages[@]}"; do
     case $stage in

@@ -1,0 +1,1 @@
+// Owner of the tests' precompiled headers (tests/CMakeLists.txt): a program without tests.
