@@ -839,8 +839,14 @@ TEST(FileCallsTest, FileNamesOfAFileByItsLinks) {
     EXPECT_TRUE(win::CloseHandle(file));
 }
 
-// The names FindFirstFileNameW cannot follow fail as every call's do (the tables above), and
-// a file on a volume mounted in a folder is named relative to that folder.
+// Microsoft's documentation of FindFirstFileNameW: it fails with INVALID_HANDLE_VALUE and the
+// last error for a name it cannot follow, a name read by the same Win32 rules as CreateFileW's
+// (the errors of each row are CreateFileW's for the same name in the tables above:
+// kernel32/tests/file.c test_CreateFileA and test_CreateFileW for a missing file or folder, a
+// final separator on a file, wildcards and the empty name; ntdll/tests/path.c test_nt_names for
+// the \\?\ form, which keeps '..' and trailing dots as written; kernel32/tests/file.c and
+// ntdll/tests/path.c for a name past MAX_PATH without that form); and the documentation's
+// example: a file on a volume mounted in a folder is named relative to that folder.
 TEST(FileCallsTest, FileNamesFollowTheSharedPathRules) {
     if (!FileFixture::Simulated()) GTEST_SKIP() << kWineLacksCall;
     FileFixture fixture;
