@@ -732,6 +732,51 @@ TEST(FileCallsTest, ReadingSizingAndClosingAFile) {
     EXPECT_TRUE(win::CloseHandle(folder));
 }
 
+// Microsoft's documentation of GetFileSize: the low part of the size is the answer and the high
+// part goes where the caller asks for it; a low part of INVALID_FILE_SIZE (0xFFFFFFFF) is told
+// from a failure by the last error NO_ERROR; a handle that opens no file fails with
+// INVALID_FILE_SIZE and the last error. kernel32/tests/file.c (test_CopyFileA and others) reads
+// the size of a file it wrote. A handle with no right but FILE_READ_ATTRIBUTES still answers
+// (the size is an attribute).
+TEST(FileCallsTest, GetFileSizeSplitsTheSizeIntoItsTwoParts) {
+    FileFixture fixture;
+    struct Row {
+        const char* what;
+        unsigned long long size;
+        win::DWORD access;
+    };
+    constexpr unsigned long long kGiB = 1ull << 30;
+    const Row rows[] = {
+        {"an empty file", 0, kRead},
+        {"ten bytes", 10, kRead},
+        {"ten bytes, opened for its attributes only", 10, win::FILE_READ_ATTRIBUTES},
+        {"4 GiB less one byte: a low part of INVALID_FILE_SIZE", 4 * kGiB - 1, kRead},
+        {"4 GiB: a high part of 1", 4 * kGiB, kRead},
+        {"6 GiB and 5 bytes", 6 * kGiB + 5, kRead},
+    };
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::u16string relative =
+            u"Size" + std::u16string(1, static_cast<char16_t>(u'a' + n++));
+        fixture.PutFileOfSize(relative, row.size);
+        const std::u16string name = fixture.Path(relative);
+        const win::HANDLE file = win::CreateFileW(name.c_str(), row.access, win::FILE_SHARE_READ,
+                                                  nullptr, win::OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(win::INVALID_HANDLE_VALUE, file) << win::GetLastError();
+        const auto low = static_cast<win::DWORD>(row.size);
+        win::DWORD high = 0xDEAD;
+        win::SetLastError(0xDEADBEEF);
+        EXPECT_EQ(low, win::GetFileSize(file, &high));
+        EXPECT_EQ(static_cast<win::DWORD>(row.size >> 32), high);
+        if (low == win::INVALID_FILE_SIZE) {
+            EXPECT_EQ(win::ERROR_SUCCESS, win::GetLastError());
+        }
+        EXPECT_EQ(low, win::GetFileSize(file, nullptr)) << "without a place for the high part";
+        EXPECT_TRUE(win::CloseHandle(file));
+    }
+}
+
 // ---- FindFirstFileNameW, FindNextFileNameW, FindClose ----------------------------------------
 
 // Every name of a file through a buffer of the given size, growing it as the calls ask.
@@ -839,8 +884,14 @@ TEST(FileCallsTest, FileNamesOfAFileByItsLinks) {
     EXPECT_TRUE(win::CloseHandle(file));
 }
 
-// The names FindFirstFileNameW cannot follow fail as every call's do (the tables above), and
-// a file on a volume mounted in a folder is named relative to that folder.
+// Microsoft's documentation of FindFirstFileNameW: it fails with INVALID_HANDLE_VALUE and the
+// last error for a name it cannot follow, a name read by the same Win32 rules as CreateFileW's
+// (the errors of each row are CreateFileW's for the same name in the tables above:
+// kernel32/tests/file.c test_CreateFileA and test_CreateFileW for a missing file or folder, a
+// final separator on a file, wildcards and the empty name; ntdll/tests/path.c test_nt_names for
+// the \\?\ form, which keeps '..' and trailing dots as written; kernel32/tests/file.c and
+// ntdll/tests/path.c for a name past MAX_PATH without that form); and the documentation's
+// example: a file on a volume mounted in a folder is named relative to that folder.
 TEST(FileCallsTest, FileNamesFollowTheSharedPathRules) {
     if (!FileFixture::Simulated()) GTEST_SKIP() << kWineLacksCall;
     FileFixture fixture;

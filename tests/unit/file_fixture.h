@@ -34,6 +34,9 @@ public:
     // past MAX_PATH is made too (through its \\?\ form on the real system).
     void PutFile(std::u16string_view relative, std::string_view bytes);
     void PutDirectory(std::u16string_view relative);
+    // A file of `size` zero bytes (sizes past 4 GiB too) without writing them: sparse on the
+    // simulated machine, extended by its end of file on the real system.
+    void PutFileOfSize(std::u16string_view relative, unsigned long long size);
     // Gives the file `names.front()` (made empty when missing) every further name of `names`.
     // False where the system cannot make hard links.
     bool LinkNames(const std::vector<std::u16string>& relativeNames);

@@ -34,6 +34,10 @@ void FileFixture::PutFile(std::u16string_view relative, std::string_view bytes) 
     winsim::PutFile(Path(relative), std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
 }
 
+void FileFixture::PutFileOfSize(std::u16string_view relative, unsigned long long size) {
+    winsim::PutSparseFile(Path(relative), {}, size);
+}
+
 void FileFixture::PutDirectory(std::u16string_view relative) {
     winsim::PutDirectory(Path(relative));
 }

@@ -1,8 +1,11 @@
-// The process heap and critical sections as callers see them, as tables of facts: HeapAlloc and
-// HeapFree (dlls/kernel32/tests/heap.c), the fields of a critical section and TryEnter
-// (dlls/ntdll/tests/rtl.c test_RtlLeaveCriticalSection, dlls/kernel32/tests/sync.c). Every row
-// runs on the simulated machine and, cross built, against the real system under Wine; rows
-// marked simulated-only hold on Windows but not under Wine (its todo_wine).
+// The process heap and critical sections as callers see them, as tables of facts:
+// GetProcessHeap, HeapAlloc and HeapFree (dlls/kernel32/tests/heap.c and Microsoft's
+// documentation of GetProcessHeap), the fields of a critical section and TryEnter
+// (dlls/ntdll/tests/rtl.c test_RtlLeaveCriticalSection, dlls/kernel32/tests/sync.c), and
+// DeleteCriticalSection (sync.c test_crit_section and the documentation). Every row runs on the
+// simulated machine and, cross built, against the real system under Wine; the LockCount column
+// of the critical-section steps holds on Windows but not under Wine (its todo_wine) and is
+// checked on the simulated machine only.
 #include <win/kernel.h>
 
 #include <gtest/gtest.h>
@@ -62,11 +65,42 @@ TEST(KernelCallsTest, HeapAllocGivesDistinctAlignedBlocksAndZeroesOnRequest) {
     EXPECT_EQ(nullptr, win::HeapAlloc(heap, 0, ~win::SIZE_T{0}));
 }
 
-TEST(KernelCallsTest, HeapFreeOfANullBlockSucceedsOnAnyHeapHandle) {
-    for (const win::HANDLE heap : {win::GetProcessHeap(), win::HANDLE{nullptr}}) {
+// heap.c: freeing a block of the heap succeeds, and so does freeing no block, on the process
+// heap or on no heap at all (its "border cases"). The documentation of GetProcessHeap: one
+// default heap per process, so every thread gets the same handle.
+TEST(KernelCallsTest, HeapFreeByHeapAndBlock) {
+    const win::HANDLE heap = win::GetProcessHeap();
+    ASSERT_NE(nullptr, heap);
+    win::HANDLE otherThreads = nullptr;
+    std::thread([&] { otherThreads = win::GetProcessHeap(); }).join();
+    EXPECT_EQ(heap, otherThreads);
+
+    struct Row {
+        const char* what;
+        win::HANDLE heap;
+        bool block;  // a block of the process heap, else none
+        win::SIZE_T bytes;
+        win::DWORD allocFlags;
+    };
+    const Row rows[] = {
+        {"a block of the process heap", heap, true, 16, 0},
+        {"a block of zero bytes", heap, true, 0, 0},
+        {"a block allocated zeroed", heap, true, 4096, win::HEAP_ZERO_MEMORY},
+        {"no block, the process heap", heap, false, 0, 0},
+        {"no block, no heap", nullptr, false, 0, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        void* block = nullptr;
+        if (row.block) {
+            block = win::HeapAlloc(heap, row.allocFlags, row.bytes);
+            ASSERT_NE(nullptr, block);
+        }
         win::SetLastError(kUntouched);
-        EXPECT_TRUE(win::HeapFree(heap, 0, nullptr));
-        EXPECT_EQ(kUntouched, win::GetLastError());
+        EXPECT_TRUE(win::HeapFree(row.heap, 0, block));
+        if (!row.block) {
+            EXPECT_EQ(kUntouched, win::GetLastError());
+        }
     }
 }
 
@@ -134,6 +168,44 @@ TEST(KernelCallsTest, CriticalSectionFieldsFollowTheOwnersEntries) {
     }
     win::DeleteCriticalSection(&section);
     EXPECT_EQ(nullptr, section.DebugInfo);
+}
+
+// sync.c test_crit_section: deleting a section, from any state its owner left it in, clears
+// DebugInfo. Microsoft's documentation of DeleteCriticalSection: a deleted section may be
+// initialized again, and then is a new section (rtl.c's fields of a fresh one: LockCount -1,
+// RecursionCount 0, no owner, no semaphore) that enters as any other.
+TEST(KernelCallsTest, DeleteCriticalSectionAfterEachUseAndInitializeAgain) {
+    struct Row {
+        const char* what;
+        int entries;  // entered and left this many times, nested, before the deletion
+    };
+    const Row rows[] = {
+        {"never entered", 0},
+        {"entered and left", 1},
+        {"entered twice and left twice", 2},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        win::CRITICAL_SECTION section;
+        std::memset(&section, 0, sizeof section);
+        win::InitializeCriticalSection(&section);
+        for (int i = 0; i < row.entries; ++i) win::EnterCriticalSection(&section);
+        for (int i = 0; i < row.entries; ++i) win::LeaveCriticalSection(&section);
+        win::DeleteCriticalSection(&section);
+        EXPECT_EQ(nullptr, section.DebugInfo);
+
+        win::InitializeCriticalSection(&section);
+        EXPECT_NE(nullptr, section.DebugInfo);
+        EXPECT_EQ(-1, section.LockCount);
+        EXPECT_EQ(0, section.RecursionCount);
+        EXPECT_EQ(nullptr, section.OwningThread);
+        EXPECT_EQ(nullptr, section.LockSemaphore);
+        EXPECT_TRUE(win::TryEnterCriticalSection(&section));
+        EXPECT_EQ(1, section.RecursionCount);
+        win::LeaveCriticalSection(&section);
+        win::DeleteCriticalSection(&section);
+        EXPECT_EQ(nullptr, section.DebugInfo);
+    }
 }
 
 TEST(KernelCallsTest, TryEnterFromAnotherThreadFailsWithoutWaitingWhileTheSectionIsOwned) {

@@ -92,7 +92,8 @@ TEST(WinRtCallsTest, ActivatingAClassNobodyServesRaisesTheActivationFailure) {
 
 // ---- The runtime's own answers, as tables of facts --------------------------------------------
 // HSTRING rows: dlls/combase/tests/string.c (test_create, test_duplicate, test_access);
-// activation: dlls/combase/tests/roapi.c and the documentation of RoInitialize.
+// activation: dlls/combase/tests/roapi.c and the documentation of RoInitialize and
+// RoActivateInstance.
 
 TEST(WinRtCallsTest, HStringCallsByArgument) {
     const char16_t text[] = u"abcdef";  // and its terminator: 7 units
@@ -145,19 +146,48 @@ TEST(WinRtCallsTest, HStringCallsByArgument) {
               std::u16string(win::WindowsGetStringRawBuffer(embedded, &length), 6));
     EXPECT_EQ(6u, length);
 
-    // Duplicating shares the string; the null string duplicates to itself.
-    win::HSTRING copy = reinterpret_cast<win::HSTRING>(std::uintptr_t{0xdead0});
-    EXPECT_EQ(win::E_INVALIDARG, win::WindowsDuplicateString(embedded, nullptr));
-    EXPECT_EQ(win::S_OK, win::WindowsDuplicateString(embedded, &copy));
-    EXPECT_EQ(embedded, copy);
     EXPECT_EQ(win::S_OK, win::WindowsDeleteString(embedded));
-    EXPECT_EQ(std::u16string(u"a\0c\0ef", 6),
-              std::u16string(win::WindowsGetStringRawBuffer(copy, nullptr), 6));
-    EXPECT_EQ(win::S_OK, win::WindowsDeleteString(copy));
-    copy = reinterpret_cast<win::HSTRING>(std::uintptr_t{0xdead0});
-    EXPECT_EQ(win::S_OK, win::WindowsDuplicateString(nullptr, &copy));
-    EXPECT_EQ(nullptr, copy);
-    EXPECT_EQ(win::S_OK, win::WindowsDeleteString(nullptr));
+}
+
+// string.c test_duplicate and Microsoft's documentation of WindowsDuplicateString: a string
+// duplicates to itself (the same HSTRING, shared, so it outlives the deletion of the
+// original), the null string to the null string, and no place for the result is E_INVALIDARG.
+TEST(WinRtCallsTest, WindowsDuplicateStringByArgument) {
+    const char16_t text[] = u"a\0c\0ef";
+    struct Row {
+        const char* what;
+        win::UINT32 length;  // of the string duplicated; 0: the null string
+        bool withOut;
+        win::HRESULT hr;
+    };
+    const Row rows[] = {
+        {"a string", 6, true, win::S_OK},
+        {"a string of one unit", 1, true, win::S_OK},
+        {"the null string", 0, true, win::S_OK},
+        {"a string, no place for the result", 6, false, win::E_INVALIDARG},
+        {"the null string, no place for the result", 0, false, win::E_INVALIDARG},
+    };
+    const auto kUnset = reinterpret_cast<win::HSTRING>(std::uintptr_t{0xdead0});
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        win::HSTRING original = nullptr;
+        ASSERT_EQ(win::S_OK, win::WindowsCreateString(text, row.length, &original));
+        win::HSTRING copy = kUnset;
+        EXPECT_EQ(row.hr, win::WindowsDuplicateString(original, row.withOut ? &copy : nullptr));
+        if (!row.withOut) {
+            EXPECT_EQ(kUnset, copy);
+            EXPECT_EQ(win::S_OK, win::WindowsDeleteString(original));
+            continue;
+        }
+        EXPECT_EQ(original, copy);
+        EXPECT_EQ(win::S_OK, win::WindowsDeleteString(original));
+        win::UINT32 length = 12345;
+        const char16_t* buffer = win::WindowsGetStringRawBuffer(copy, &length);
+        ASSERT_NE(nullptr, buffer);
+        EXPECT_EQ(row.length, length);
+        EXPECT_EQ(std::u16string(text, row.length), std::u16string(buffer, length));
+        EXPECT_EQ(win::S_OK, win::WindowsDeleteString(copy));
+    }
 }
 
 TEST(WinRtCallsTest, ApartmentAnswersByCallSequence) {
@@ -190,21 +220,47 @@ TEST(WinRtCallsTest, ApartmentAnswersByCallSequence) {
     }).join();
 }
 
-TEST(WinRtCallsTest, ActivationOfAClassNobodyServesAndOutsideAnApartment) {
-    std::thread([] {
-        const HString unknown(u"Does.Not.Exist", 14);
-        // Outside an apartment Windows refuses any activation; Wine 8 activates without one.
-        if (contract::kSimulatedMachine) {
-            win::IInspectable* object = reinterpret_cast<win::IInspectable*>(std::uintptr_t{1});
-            EXPECT_EQ(win::CO_E_NOTINITIALIZED, win::RoActivateInstance(unknown.get(), &object));
-            EXPECT_EQ(nullptr, object);
-        }
-        ASSERT_EQ(win::S_OK, win::RoInitialize(win::RO_INIT_MULTITHREADED));
-        win::IInspectable* object = nullptr;
-        EXPECT_EQ(win::REGDB_E_CLASSNOTREG, win::RoActivateInstance(unknown.get(), &object));
-        EXPECT_EQ(nullptr, object);
-        win::RoUninitialize();
-    }).join();
+// roapi.c test_ActivationFactories: a class nobody registered is REGDB_E_CLASSNOTREG in the
+// multithreaded apartment. Microsoft's documentation of RoActivateInstance: E_POINTER when there
+// is no place for the instance, CO_E_NOTINITIALIZED on a thread that has not called
+// RoInitialize. Wine 8 looks the class up before either (it activates outside an apartment and
+// answers a missing place with the class's error), so those rows run on the simulated machine
+// only.
+TEST(WinRtCallsTest, RoActivateInstanceByApartmentAndArgument) {
+    constexpr int kNoApartment = -1;
+    struct Row {
+        const char* what;
+        int apartment;  // the RO_INIT_TYPE the thread joined, or kNoApartment
+        bool withOut;
+        win::HRESULT hr;
+        bool simulatedOnly;
+    };
+    const Row rows[] = {
+        {"an unknown class, multithreaded", win::RO_INIT_MULTITHREADED, true,
+         win::REGDB_E_CLASSNOTREG, false},
+        {"an unknown class, single-threaded", win::RO_INIT_SINGLETHREADED, true,
+         win::REGDB_E_CLASSNOTREG, false},
+        {"no place for the instance", win::RO_INIT_MULTITHREADED, false, win::E_POINTER, true},
+        {"outside an apartment", kNoApartment, true, win::CO_E_NOTINITIALIZED, true},
+    };
+    for (const Row& row : rows) {
+        if (row.simulatedOnly && !contract::kSimulatedMachine) continue;
+        SCOPED_TRACE(row.what);
+        std::thread([&] {
+            if (row.apartment != kNoApartment) {
+                ASSERT_EQ(win::S_OK,
+                          win::RoInitialize(static_cast<win::RO_INIT_TYPE>(row.apartment)));
+            }
+            const HString unknown(u"Does.Not.Exist", 14);
+            win::IInspectable* object = nullptr;
+            EXPECT_EQ(row.hr,
+                      win::RoActivateInstance(unknown.get(), row.withOut ? &object : nullptr));
+            if (row.withOut) {
+                EXPECT_EQ(nullptr, object);
+            }
+            if (row.apartment != kNoApartment) win::RoUninitialize();
+        }).join();
+    }
 }
 
 // ---- With the package manager server ---------------------------------------------------------

@@ -38,4 +38,21 @@ void ScopedRegistryKey::Put(std::u16string_view name, win::DWORD type, const voi
     m_names.push_back(valueName);
 }
 
+std::optional<Os> GivenOs() {
+    return std::nullopt;
+}
+
+ScopedOs::ScopedOs(const Os&) : m_restore([] {}) {}
+
+ScopedOs::~ScopedOs() {
+    m_restore();
+}
+
+std::u16string GivenWindowsFolder() {
+    wchar_t folder[MAX_PATH + 1] = {};
+    const UINT length = ::GetWindowsDirectoryW(folder, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH) throw std::runtime_error("no Windows folder");
+    return std::u16string(reinterpret_cast<const char16_t*>(folder), length);
+}
+
 }  // namespace contract

@@ -98,6 +98,19 @@ void FileFixture::PutFile(std::u16string_view relative, std::string_view bytes) 
     ::CloseHandle(file);
 }
 
+void FileFixture::PutFileOfSize(std::u16string_view relative, unsigned long long size) {
+    const std::u16string path = Path(relative);
+    MakeFolders(path.substr(0, path.rfind(u'\\')));
+    HANDLE file = ::CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << ::GetLastError();
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(size);
+    EXPECT_TRUE(::SetFilePointerEx(file, end, nullptr, FILE_BEGIN)) << ::GetLastError();
+    EXPECT_TRUE(::SetEndOfFile(file)) << ::GetLastError();
+    ::CloseHandle(file);
+}
+
 void FileFixture::PutDirectory(std::u16string_view relative) {
     MakeFolders(Path(relative));
 }

@@ -212,7 +212,9 @@ win::HRESULT win::RoActivateInstance(HSTRING activatableClassId, IInspectable** 
     return Simulate<&win::RoActivateInstance>(
         {activatableClassId, instance}, [&] { return StringText(activatableClassId); },
         [&]() -> HRESULT {
-            if (instance == nullptr) return E_INVALIDARG;
+            // No place for the instance is E_POINTER, as Microsoft documents the call (this
+            // machine used to answer E_INVALIDARG).
+            if (instance == nullptr) return E_POINTER;
             *instance = nullptr;
             if (t_apartment.Get().initializations == 0) return CO_E_NOTINITIALIZED;
             const StringObject* name = Live(activatableClassId);
