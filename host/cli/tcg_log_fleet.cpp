@@ -26,7 +26,7 @@ public:
 class EventsMember final : public LogDocumentMember {
 public:
     void WriteJson(Output& out, const TcgLogReport& report) override {
-        WriteEventsMemberJson(out, report);
+        WriteEventsMemberJson(out, report, true);
     }
 };
 

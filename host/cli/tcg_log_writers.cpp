@@ -380,7 +380,7 @@ void WritePcrsJson(Output& out, const TcgLogReport& report) {
 }
 
 void WriteEventsJson(Output& out, const TcgLogReport& report) {
-    if (WriteSummaryJson(out, report)) WriteEventsMemberJson(out, report);
+    if (WriteSummaryJson(out, report)) WriteEventsMemberJson(out, report, false);
     out << '}';
 }
 
@@ -409,14 +409,16 @@ void WritePcrsMemberJson(Output& out, const TcgLogReport& report) {
     out << '}';
 }
 
-void WriteEventsMemberJson(Output& out, const TcgLogReport& report) {
+void WriteEventsMemberJson(Output& out, const TcgLogReport& report, bool oneLine) {
+    const char* const first = oneLine ? "{\"index\": " : "\n{\"index\": ";
+    const char* const next = oneLine ? ", {\"index\": " : ",\n{\"index\": ";
     out << ", \"events\": [";
     TypeCache types;
     std::string scratch;
     bool firstEvent = true;
     const TcgLogParseResult listed = ForEachEvent(report.bytes, [&](const EventRecord& event) {
         const TcgEventView& view = event.view;
-        out << (firstEvent ? "\n{\"index\": " : ",\n{\"index\": ") << view.index
+        out << (firstEvent ? first : next) << view.index
             << ", \"offset\": " << view.offset << ", \"pcr\": " << view.pcrIndex << ", "
             << types.Event(view.eventType).json << ", \"size\": " << view.dataSize;
         if (!view.complete) out << ", \"present\": " << view.data.size();
@@ -438,7 +440,7 @@ void WriteEventsMemberJson(Output& out, const TcgLogReport& report) {
         out << '}';
     });
     CheckSameLog(report, listed);
-    out << (firstEvent ? "]" : "\n]");
+    out << (firstEvent || oneLine ? "]" : "\n]");
 }
 
 }  // namespace qorvex::host

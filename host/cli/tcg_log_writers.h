@@ -45,6 +45,7 @@ void WriteEventsJson(Output& out, const TcgLogReport& report);
 // the caller closes the object), then ", \"pcrs\": {...}" or ", \"events\": [...]".
 bool WriteLogSummaryJson(Output& out, const TcgLogReport& report);
 void WritePcrsMemberJson(Output& out, const TcgLogReport& report);
-void WriteEventsMemberJson(Output& out, const TcgLogReport& report);
+// oneLine: no line breaks between events (JSON Lines), else one event a line.
+void WriteEventsMemberJson(Output& out, const TcgLogReport& report, bool oneLine);
 
 }  // namespace qorvex::host

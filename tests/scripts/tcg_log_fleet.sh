@@ -78,9 +78,13 @@ done
 [[ $(wc -l <"$work/dir.out") -eq ${#logs[@]} ]] || fail "jsonl --log-dir: not one line per log"
 
 # ---- --events: every event decoded, nothing malformed in real logs ---------------------------
+# (The example machine's logs are built ones whose PK, KEK, db and dbx hold random bytes, shown
+# as malformed signature lists; they are decoded all the same.)
 for log in "${logs[@]}"; do
     "$host" tcg-log --jsonl --events --log "$log" >"$work/events.out" 2>/dev/null
-    python3 - "$work/events.out" <<'PY' || fail "events: $(basename "$log") not decoded"
+    real=1
+    [[ $log == "$examples"/* ]] && real=0
+    python3 - "$work/events.out" "$real" <<'PY' || fail "events: $(basename "$log") not decoded"
 import json, sys
 doc = json.loads(open(sys.argv[1]).read())
 def malformed(tree):
@@ -99,7 +103,7 @@ for event in doc["events"]:
         continue
     assert "decoded" in event or "sipa" in event, event
     bad = malformed(event.get("decoded"))
-    assert bad is None, (event["index"], event["type"], bad)
+    assert bad is None or sys.argv[2] == "0", (event["index"], event["type"], bad)
 PY
 done
 if [[ -f $samples/windows-tpm2-lenovo-x1yoga2.log ]]; then
