@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/tcg_log_names.h"
+#include "cli/tcg_log_sipa.h"
 #include "cli/tcg_log_writers.h"
 #include "decode/event_description.h"
 
@@ -115,70 +116,13 @@ bool Extends(const DiffStep& step, const LogDiff& diff, const std::vector<std::u
 
 // ---- Describing events --------------------------------------------------------------------
 
-// SIPA elements as a tree, nested by depth, for events the module's walk read SIPA from.
-decode::Node DescribeSipa(const std::vector<SipaElement>& elements) {
-    // Built bottom-up: the children of each open container collect in a stack of lists.
-    std::vector<decode::Node> open;
-    std::vector<std::uint32_t> openTypes;
-    open.push_back(decode::Node::List());
-    auto close = [&] {
-        decode::Node children = std::move(open.back());
-        open.pop_back();
-        const std::uint32_t type = openTypes.back();
-        openTypes.pop_back();
-        decode::Node container = decode::Node::Object();
-        container.Add("type", decode::Node::Hex(type, SipaEventTypeName(type)));
-        container.Add("children", std::move(children));
-        open.back().Push(std::move(container));
-    };
-    for (const SipaElement& element : elements) {
-        while (open.size() > element.depth + 1) close();
-        if (IsSipaContainer(element.type)) {
-            open.push_back(decode::Node::List());
-            openTypes.push_back(element.type);
-            continue;
-        }
-        decode::Node node = decode::Node::Object();
-        node.Add("type", decode::Node::Hex(element.type, SipaEventTypeName(element.type)));
-        const SipaValue value = DecodeSipaValue(element.type, element.data);
-        switch (value.kind) {
-            case SipaValue::Kind::None:
-                break;
-            case SipaValue::Kind::Number:
-                node.Add("value", decode::Node::Number(value.number));
-                break;
-            case SipaValue::Kind::HexNumber:
-                node.Add("value", decode::Node::Hex(value.number));
-                break;
-            case SipaValue::Kind::Text:
-                if (value.utf16) {
-                    std::u16string text(value.bytes.size() / 2, u'\0');
-                    for (std::size_t i = 0; i < text.size(); ++i)
-                        text[i] =
-                            static_cast<char16_t>(value.bytes[2 * i] | value.bytes[2 * i + 1] << 8);
-                    node.Add("value", decode::Node::Text(std::u16string_view(text)));
-                } else {
-                    node.Add("value", decode::Node::Text(std::string_view(
-                                          reinterpret_cast<const char*>(value.bytes.data()),
-                                          value.bytes.size())));
-                }
-                break;
-            case SipaValue::Kind::Bytes:
-                node.Add("value", decode::Node::Bytes(value.bytes));
-                break;
-        }
-        open.back().Push(std::move(node));
-    }
-    while (open.size() > 1) close();
-    decode::Node root = decode::Node::Object();
-    root.Add("sipa", std::move(open.back()));
-    return root;
-}
-
 decode::Node DescribeForDiff(const EventRecord& event) {
-    if (event.view.eventType == tb::kEvEventTag && !event.sipa.empty())
-        return DescribeSipa(event.sipa);
-    return decode::DescribeEvent({event.view.pcrIndex, event.view.eventType, event.view.data});
+    // The SIPA of tagged events as a tree, so a changed one shows the elements that changed;
+    // that of trust points (EV_NO_ACTION) as its bytes, as the listing shows it.
+    const decode::EventData data{event.view.pcrIndex, event.view.eventType, event.view.data};
+    if (event.view.eventType == tb::kEvEventTag)
+        return decode::DescribeEvent(data, DescribeSipaData);
+    return decode::DescribeEvent(data);
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -505,42 +449,6 @@ void WriteDiffJson(Output& out, const LogDiff& diff) {
         out << "], \"same\": " << same << '}';
     }
     out << (firstPcr ? "]}\n" : "\n]}\n");
-}
-
-int RunTcgLogDiff(const OutputContext& context, const std::vector<std::string>& args) {
-    std::vector<std::string> files;
-    for (const std::string& arg : args) {
-        if (arg.size() > 1 && arg[0] == '-' && arg != "-")
-            return ReportUsageError(context, "tcg-log diff: unknown argument '" + arg + "'");
-        files.push_back(arg);
-    }
-    if (files.size() != 2) return ReportUsageError(context, "tcg-log diff needs two log files");
-    if (files[0] == "-" && files[1] == "-")
-        return ReportUsageError(context, "standard input (-) can be read only once");
-
-    TcgLogReport a = ReadTcgLogReport(files[0], true);
-    TcgLogReport b = ReadTcgLogReport(files[1], true);
-    for (const TcgLogReport* report : {&a, &b}) {
-        if (!report->error.empty()) return ReportError(context, report->error, kExitCannotRun);
-    }
-    for (const TcgLogReport* report : {&a, &b}) {
-        if (!report->notALog.empty()) {
-            return ReportError(context, report->file + ": not a TCG event log: " + report->notALog,
-                               kExitNotALog);
-        }
-    }
-    const LogDiff diff = DiffTcgLogs(std::move(a), std::move(b));
-    {
-        Output out(context.out);
-        if (context.json) {
-            WriteDiffJson(out, diff);
-        } else {
-            WriteDiffText(out, diff);
-        }
-        out.Flush();
-    }
-    ThrowIfFailed(context.out);
-    return DiffExitCode(diff);
 }
 
 }  // namespace qorvex::host

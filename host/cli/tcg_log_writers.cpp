@@ -202,13 +202,21 @@ void WriteSipaValueText(Output& out, const SipaValue& value) {
 }
 
 // SIPA data of EV_EVENT_TAG events is listed element by element from the module's own walk;
-// everything else is described by the event decoders. Data cut short by the end of the log is
+// everything else, TCG tagged events of other boot software included (the module's walk reads
+// any tagged event as SIPA; the decoders tell them apart by their tag IDs), is described by the
+// event decoders. Data cut short by the end of the log is
 // not described: what is missing would only show as a fault of the event.
-bool Decodable(const EventRecord& event) {
-    if (!event.view.complete) return false;
-    return !(event.view.eventType == tb::kEvEventTag && !event.sipa.empty());
+bool ListsSipa(const EventRecord& event) {
+    return event.view.eventType == tb::kEvEventTag && !event.sipa.empty() &&
+           decode::IsSipaEvent({event.view.pcrIndex, event.view.eventType, event.view.data});
 }
 
+bool Decodable(const EventRecord& event) {
+    return event.view.complete && !ListsSipa(event);
+}
+
+// SIPA in EV_NO_ACTION events (Windows' trust points) is shown as its bytes: its containers
+// claim more than the events hold, and their layout is not one the SIPA reader knows.
 decode::Node Describe(const EventRecord& event) {
     return decode::DescribeEvent({event.view.pcrIndex, event.view.eventType, event.view.data});
 }
@@ -360,6 +368,7 @@ void WriteEventsText(Output& out, const TcgLogReport& report) {
         }
         out << '\n';
         WriteDecodedText(out, event, scratch);
+        if (!ListsSipa(event)) return;
         for (const SipaElement& element : event.sipa) {
             const SipaTypeEntry& type = types.Sipa(element.type);
             const std::size_t levels = std::min(element.depth, kMaxTextIndentLevels);
@@ -418,9 +427,9 @@ void WriteEventsMemberJson(Output& out, const TcgLogReport& report, bool oneLine
     bool firstEvent = true;
     const TcgLogParseResult listed = ForEachEvent(report.bytes, [&](const EventRecord& event) {
         const TcgEventView& view = event.view;
-        out << (firstEvent ? first : next) << view.index
-            << ", \"offset\": " << view.offset << ", \"pcr\": " << view.pcrIndex << ", "
-            << types.Event(view.eventType).json << ", \"size\": " << view.dataSize;
+        out << (firstEvent ? first : next) << view.index << ", \"offset\": " << view.offset
+            << ", \"pcr\": " << view.pcrIndex << ", " << types.Event(view.eventType).json
+            << ", \"size\": " << view.dataSize;
         if (!view.complete) out << ", \"present\": " << view.data.size();
         out << (view.complete ? ", \"complete\": true, \"digests\": {"
                               : ", \"complete\": false, \"digests\": {");
@@ -430,7 +439,7 @@ void WriteEventsMemberJson(Output& out, const TcgLogReport& report, bool oneLine
                 << HexBytes{event.digests[i].value} << '"';
         }
         out << '}';
-        if (view.eventType == tb::kEvEventTag && !event.sipa.empty()) {
+        if (ListsSipa(event)) {
             WriteSipaJson(out, types, event.sipa);
         } else if (Decodable(event)) {
             scratch.clear();

@@ -61,51 +61,55 @@ run_jsonl() {
 }
 run_jsonl --log-dir "$work/fleet" >"$work/dir.out" || fail "jsonl --log-dir: exit $?"
 ls "$work/fleet"/* | run_jsonl --log - >"$work/list.out" || fail "jsonl --log -: exit $?"
-for log in "$work/fleet"/*; do
-    "$host" --json tcg-log --pcrs --log "$log" >"$work/single.json" || fail "pcrs $log"
-    python3 - "$work/single.json" "$work/dir.out" "$work/list.out" "$log" <<'PY' ||
+fleet_logs=()
+for log in "$work/fleet"/*; do fleet_logs+=(--log "$log"); done
+"$host" --json tcg-log --pcrs "${fleet_logs[@]}" >"$work/single.json" || fail "pcrs of the fleet"
+python3 - "$work/single.json" "$work/dir.out" "$work/list.out" <<'PY' ||
 import json, sys
-single = json.load(open(sys.argv[1]))["logs"][0]
+single = {log["file"]: log for log in json.load(open(sys.argv[1]))["logs"]}
 for path in sys.argv[2:4]:
     docs = {}
     for line in open(path).read().splitlines():
         doc = json.loads(line)
         docs[doc["file"]] = doc
-    assert docs[sys.argv[4]] == single, (path, sys.argv[4])
+    assert docs == single, (path, sorted(set(docs) ^ set(single)))
 PY
-        fail "jsonl: $log differs from its --pcrs document"
-done
+    fail "jsonl: a document differs from its --pcrs document"
 [[ $(wc -l <"$work/dir.out") -eq ${#logs[@]} ]] || fail "jsonl --log-dir: not one line per log"
 
 # ---- --events: every event decoded, nothing malformed in real logs ---------------------------
 # (The example machine's logs are built ones whose PK, KEK, db and dbx hold random bytes, shown
 # as malformed signature lists; they are decoded all the same.)
-for log in "${logs[@]}"; do
-    "$host" tcg-log --jsonl --events --log "$log" >"$work/events.out" 2>/dev/null
-    real=1
-    [[ $log == "$examples"/* ]] && real=0
-    python3 - "$work/events.out" "$real" <<'PY' || fail "events: $(basename "$log") not decoded"
+all_logs=()
+for log in "${logs[@]}"; do all_logs+=(--log "$log"); done
+"$host" tcg-log --jsonl --events "${all_logs[@]}" >"$work/events.out" 2>/dev/null
+python3 - "$work/events.out" "$examples" <<'PY' || fail "events: not every event decoded"
 import json, sys
-doc = json.loads(open(sys.argv[1]).read())
 def malformed(tree):
-    stack = [tree]
+    found, stack = [], [tree]
     while stack:
         node = stack.pop()
         if isinstance(node, dict):
             if "malformed" in node:
-                return node["malformed"]
+                found.append(node["malformed"]["reason"])
             stack.extend(node.values())
         elif isinstance(node, list):
             stack.extend(node)
-    return None
-for event in doc["events"]:
-    if not event["complete"]:
-        continue
-    assert "decoded" in event or "sipa" in event, event
-    bad = malformed(event.get("decoded"))
-    assert bad is None or sys.argv[2] == "0", (event["index"], event["type"], bad)
+    return found
+for line in open(sys.argv[1]).read().splitlines():
+    doc = json.loads(line)
+    for event in doc["events"]:
+        if not event["complete"]:
+            continue
+        assert "decoded" in event or "sipa" in event, (doc["file"], event["index"])
+        if doc["file"].startswith(sys.argv[2]):
+            continue
+        # Windows writes trust points (EV_NO_ACTION) whose SIPA container claims more bytes
+        # than the event holds; nothing else in a real log is malformed.
+        for reason in malformed(event.get("decoded")):
+            assert event["type"] == "EV_NO_ACTION" and reason.startswith("a SIPA container says"), (
+                doc["file"], event["index"], event["type"], reason)
 PY
-done
 if [[ -f $samples/windows-tpm2-lenovo-x1yoga2.log ]]; then
     "$host" tcg-log --events --log "$samples/windows-tpm2-lenovo-x1yoga2.log" >"$work/yoga.txt"
     grep -q 'CN=Microsoft Windows Production PCA 2011' "$work/yoga.txt" ||
@@ -114,41 +118,41 @@ if [[ -f $samples/windows-tpm2-lenovo-x1yoga2.log ]]; then
 fi
 
 # ---- --cel: records replay to the PCR values ----------------------------------------------------
-for log in "${logs[@]}"; do
-    "$host" tcg-log --cel --log "$log" >"$work/cel.json" || fail "cel $(basename "$log"): exit $?"
-    "$host" --json tcg-log --pcrs --log "$log" >"$work/pcrs.json"
-    python3 - "$work/cel.json" "$work/pcrs.json" "$log" <<'PY' || fail "cel: $(basename "$log")"
-import base64, hashlib, json, struct, sys
-records = json.loads(open(sys.argv[1]).read())
-pcrs = json.load(open(sys.argv[2]))["logs"][0]
-raw = open(sys.argv[3], "rb").read()
-assert [r["recnum"] for r in records] == list(range(len(records)))
-values = {}
-locality = None
-for r in records:
-    assert r["content_type"] == "pcclient_std", r
-    data = base64.b64decode(r["content"]["event_data"], validate=True)
-    assert data in raw, r["recnum"]
-    pcr, kind = r["pcr"], r["content"]["event_type"]
-    if kind == 3:
-        if pcr == 0 and data.startswith(b"StartupLocality\0") and locality is None:
-            locality = data[16]
-        continue
-    if pcr > 23:
-        continue
-    for d in r["digests"]:
-        bank = values.setdefault(d["hashAlg"], {})
-        size = hashlib.new(d["hashAlg"]).digest_size
-        start = b"\xff" * size if 17 <= pcr <= 22 else b"\0" * size
-        if pcr == 0 and locality is not None:
-            start = start[:-1] + bytes([locality])
-        old = bank.get(pcr, start)
-        bank[pcr] = hashlib.new(d["hashAlg"], old + bytes.fromhex(d["digest"])).digest()
-for name, expected in pcrs["pcrs"].items():
-    got = {str(k): v.hex() for k, v in values.get(name, {}).items()}
-    assert got == expected, (name, sorted(got), sorted(expected))
+"$host" tcg-log --cel "${all_logs[@]}" >"$work/cel.json" || fail "cel: exit $?"
+"$host" --json tcg-log --pcrs "${all_logs[@]}" >"$work/pcrs.json"
+python3 - "$work/cel.json" "$work/pcrs.json" <<'PY' || fail "cel: records do not replay to --pcrs"
+import base64, hashlib, json, sys
+logs = json.load(open(sys.argv[2]))["logs"]
+lines = open(sys.argv[1]).read().splitlines()
+assert len(lines) == len(logs), (len(lines), len(logs))
+for line, pcrs in zip(lines, logs):
+    records = json.loads(line)
+    raw = open(pcrs["file"], "rb").read()
+    assert [r["recnum"] for r in records] == list(range(len(records)))
+    values = {}
+    locality = None
+    for r in records:
+        assert r["content_type"] == "pcclient_std", r
+        data = base64.b64decode(r["content"]["event_data"], validate=True)
+        assert data in raw, (pcrs["file"], r["recnum"])
+        pcr, kind = r["pcr"], r["content"]["event_type"]
+        if kind == 3:
+            if pcr == 0 and data.startswith(b"StartupLocality\0") and locality is None:
+                locality = data[16]
+            continue
+        if pcr > 23:
+            continue
+        for d in r["digests"]:
+            bank = values.setdefault(d["hashAlg"], {})
+            size = hashlib.new(d["hashAlg"]).digest_size
+            start = b"\xff" * size if 17 <= pcr <= 22 else b"\0" * size
+            if pcr == 0 and locality is not None:
+                start = start[:-1] + bytes([locality])
+            bank[pcr] = hashlib.new(d["hashAlg"], bank.get(pcr, start) + bytes.fromhex(d["digest"])).digest()
+    for name, expected in pcrs["pcrs"].items():
+        got = {str(k): v.hex() for k, v in values.get(name, {}).items()}
+        assert got == expected, (pcrs["file"], name, sorted(got), sorted(expected))
 PY
-done
 
 # ---- diff ---------------------------------------------------------------------------------------
 for log in "${logs[@]}"; do
