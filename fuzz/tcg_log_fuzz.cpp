@@ -123,8 +123,8 @@ void CheckDiff(qorvex::host::Output& out, const std::uint8_t* data, std::size_t 
     altered[size / 2] ^= 0x5A;
     qorvex::host::TcgLogReport other = ReadTcgLogReport("b.log", std::move(altered), true);
     if (!other.IsLog()) return;
-    const auto diff = qorvex::host::DiffTcgLogs(ReadTcgLogReport("a.log", bytes, true),
-                                                std::move(other));
+    const auto diff =
+        qorvex::host::DiffTcgLogs(ReadTcgLogReport("a.log", bytes, true), std::move(other));
     qorvex::host::WriteDiffText(out, diff);
     qorvex::host::WriteDiffJson(out, diff);
 }
