@@ -167,6 +167,10 @@ void ChangedDescriptionText(Output& out, const EventRecord& a, const EventRecord
 }
 
 void LogLineText(Output& out, char side, const TcgLogReport& report) {
+    if (report.size == 0) {
+        out << side << ' ' << report.file << ": an empty log\n";
+        return;
+    }
     out << side << ' ' << report.file << ": " << LayoutName(report.layout) << ", digests";
     for (const TcgDigestAlgorithm& algorithm : report.algorithms)
         out << ' ' << DigestName(algorithm.id);
