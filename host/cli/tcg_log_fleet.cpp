@@ -135,6 +135,22 @@ private:
 
 }  // namespace
 
+int WorseReaderExit(int a, int b) noexcept {
+    const auto rank = [](int code) {
+        switch (code) {
+            case kExitCannotRun:
+                return 3;
+            case kExitNotALog:
+                return 2;
+            case kExitIncompleteLog:
+                return 1;
+            default:
+                return 0;
+        }
+    };
+    return rank(b) > rank(a) ? b : a;
+}
+
 LogDocumentMembers DocumentMembers(const TcgLogArguments& arguments) {
     LogDocumentMembers members;
     if (arguments.pcrs) members.push_back(std::make_unique<PcrsMember>());

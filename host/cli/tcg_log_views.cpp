@@ -62,22 +62,6 @@ int RunTcgLogCel(const OutputContext& context, const TcgLogArguments& arguments)
 
 }  // namespace
 
-int WorseReaderExit(int a, int b) noexcept {
-    const auto rank = [](int code) {
-        switch (code) {
-            case kExitCannotRun:
-                return 3;
-            case kExitNotALog:
-                return 2;
-            case kExitIncompleteLog:
-                return 1;
-            default:
-                return 0;
-        }
-    };
-    return rank(b) > rank(a) ? b : a;
-}
-
 int RunTcgLogReader(const OutputContext& context, const TcgLogArguments& arguments) {
     if (arguments.jsonl) return RunTcgLogFleet(context, arguments);
     if (arguments.cel) return RunTcgLogCel(context, arguments);
