@@ -14,6 +14,9 @@
 #include <vector>
 
 #include "cli/output.h"
+#include "cli/tcg_log_cel.h"
+#include "cli/tcg_log_diff.h"
+#include "cli/tcg_log_document.h"
 #include "cli/tcg_log_reader.h"
 #include "cli/tcg_log_writers.h"
 #include "component/antimalware/source/trusted_boot/tcg_log_provider/source/tcg_log_parser.h"
@@ -105,6 +108,27 @@ protected:
     std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
 };
 
+// The log against itself shows no difference; against a copy with one byte flipped, every
+// difference found is one the writers can show.
+void CheckDiff(qorvex::host::Output& out, const std::uint8_t* data, std::size_t size) {
+    using qorvex::host::ReadTcgLogReport;
+    const std::vector<std::uint8_t> bytes(data, data + size);
+    const auto same = qorvex::host::DiffTcgLogs(ReadTcgLogReport("a.log", bytes, true),
+                                                ReadTcgLogReport("b.log", bytes, true));
+    for (const auto& pcr : same.pcrs) {
+        if (pcr.EventsDiffer() || !pcr.differing.empty()) __builtin_trap();
+    }
+    if (size == 0) return;
+    std::vector<std::uint8_t> altered = bytes;
+    altered[size / 2] ^= 0x5A;
+    qorvex::host::TcgLogReport other = ReadTcgLogReport("b.log", std::move(altered), true);
+    if (!other.IsLog()) return;
+    const auto diff =
+        qorvex::host::DiffTcgLogs(ReadTcgLogReport("a.log", bytes, true), std::move(other));
+    qorvex::host::WriteDiffText(out, diff);
+    qorvex::host::WriteDiffJson(out, diff);
+}
+
 // The analyst's views of the input: the report's counts agree with one another and with the
 // walk, and every writer writes it.
 void CheckViews(const std::uint8_t* data, std::size_t size) {
@@ -127,6 +151,13 @@ void CheckViews(const std::uint8_t* data, std::size_t size) {
     qorvex::host::WriteEventsText(out, report);
     qorvex::host::WritePcrsJson(out, report);
     qorvex::host::WritePcrsText(out, report);
+    if (report.IsLog()) {
+        qorvex::host::WriteCelJson(out, report);
+        qorvex::host::TcgLogArguments all;
+        all.pcrs = all.events = all.cel = all.jsonl = true;
+        qorvex::host::WriteLogDocument(out, report, qorvex::host::DocumentMembers(all));
+        CheckDiff(out, data, size);
+    }
     out.Flush();
 }
 

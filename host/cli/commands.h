@@ -25,9 +25,9 @@
 
 namespace qorvex::host {
 
-// Exit codes of qorvex-host, written down once here and in `--help` and README. Codes from 7 up
-// are kept free for the checks to come (a verification that finds a mismatch, two logs that
-// differ). Where several outcomes meet, the lower code of 1, 5 and 6 wins.
+// Exit codes of qorvex-host, written down once here and in `--help` and README. Code 7 and codes
+// from 9 up are kept free for the checks to come (a verification that finds a mismatch). Where
+// several outcomes meet, the lower code of 1, 5 and 6 wins.
 constexpr int kExitSuccess = 0;
 // The module, the machine or a log file could not be loaded or read, or the output could not
 // be written.
@@ -37,6 +37,7 @@ constexpr int kExitStepFailed = 3;     // the module answered a step with a fail
 constexpr int kExitAnswerNo = 4;       // some answer was 1 ("False") and none failed
 constexpr int kExitNotALog = 5;        // a file given to the log reader is not a TCG event log
 constexpr int kExitIncompleteLog = 6;  // a log read by the log reader is truncated or malformed
+constexpr int kExitLogsDiffer = 8;     // tcg-log diff: the two logs replay to different PCRs
 
 // The more telling of two exit codes of the log reader (kExitSuccess, kExitCannotRun,
 // kExitNotALog, kExitIncompleteLog).
@@ -74,7 +75,12 @@ struct TcgLogArguments {
     std::vector<std::string> logFiles;  // as given; "-" is standard input
     bool pcrs = false;
     bool events = false;
-    bool ReaderView() const noexcept { return pcrs || events; }
+    // One JSON document per log per line (tcg_log_fleet.h); "-" among logFiles is then a list of
+    // paths on standard input, and logDirectories' files are read too.
+    bool jsonl = false;
+    bool cel = false;  // the log as TCG Canonical Event Log JSON (tcg_log_cel.h)
+    std::vector<std::string> logDirectories;
+    bool ReaderView() const noexcept { return pcrs || events || jsonl || cel; }
 };
 // Returns an empty string, or the usage error.
 std::string ParseTcgLogArguments(const std::vector<std::string>& args, TcgLogArguments& parsed);
@@ -162,6 +168,8 @@ int RunTcgLogCommand(CommandContext& context, const TcgLogArguments& arguments);
 // tcg-log --pcrs and --events: the log reader's views of the given files, written as
 // {"logs": [...]} or as text, one log after the other. The module is not loaded.
 int RunTcgLogReader(const OutputContext& context, const TcgLogArguments& arguments);
+// tcg-log diff A B: the two logs' events compared PCR by PCR (tcg_log_diff.h).
+int RunTcgLogDiff(const OutputContext& context, const std::vector<std::string>& args);
 int RunIsStoreAppCommand(CommandContext& context, const std::vector<std::string>& args);
 int RunRemediateCommand(CommandContext& context, const std::vector<std::string>& args);
 

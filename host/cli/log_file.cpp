@@ -302,6 +302,11 @@ std::string ReadLogFile(const std::string& name, LogFileContents& contents) {
     return ReadInto(name, 0, contents);
 }
 
+std::string ReadLogFileUnmapped(const std::string& name, LogFileContents& contents) {
+    // A prefix as long as any file reads the whole file into memory, never mapped.
+    return ReadInto(name, kMaxLogFileSize + 1, contents);
+}
+
 std::string ReadLogFilePrefix(const std::string& name, std::uint64_t prefix,
                               LogFileContents& contents) {
     return ReadInto(name, prefix == 0 ? 1 : prefix, contents);

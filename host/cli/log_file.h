@@ -66,6 +66,9 @@ struct LogFileContents {
 // Reads the whole file (on Linux a regular file is mapped). Returns an empty string, or the
 // message: "cannot read log file 'NAME': no such file" (standard input is named as such).
 std::string ReadLogFile(const std::string& name, LogFileContents& contents);
+// The same, but always read into memory, never mapped: for runs over many files, where a file
+// that another program cuts shorter while it is read must cost that file, not the run.
+std::string ReadLogFileUnmapped(const std::string& name, LogFileContents& contents);
 // The same, but of a regular file only the first `prefix` bytes are read (its size is the whole
 // file's); anything else is read whole, since it cannot be read again.
 std::string ReadLogFilePrefix(const std::string& name, std::uint64_t prefix,

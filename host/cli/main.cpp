@@ -47,6 +47,15 @@ constexpr const char* kUsage =
     "             every event of each log file\n"
     "             --pcrs and --events read the files themselves and never load the module;\n"
     "             FILE may be - (standard input), a pipe or /dev/fd/N\n"
+    "  tcg-log --jsonl [--pcrs] [--events] [--cel] (--log FILE | --log-dir DIR | --log -)...\n"
+    "             one JSON document per log per line, each written as its log is read; with\n"
+    "             --jsonl, --log - reads a list of paths from standard input, one a line\n"
+    "  tcg-log --cel --log FILE [--log FILE ...]\n"
+    "             each log as TCG Canonical Event Log JSON (CEL-JSON), one array a line\n"
+    "  tcg-log diff A B\n"
+    "             the events of two logs compared PCR by PCR: added, removed and changed\n"
+    "             events, decoded, and for each PCR that replays differently the first event\n"
+    "             responsible\n"
     "  is-store-app [--cache] PATH...\n"
     "             whether each path lies in an installed Store package (IsMetroStyleApp), or\n"
     "             with --cache one BuildMetroStyleAppsCache and IsMetroStyleAppByCache for each\n"
@@ -79,8 +88,9 @@ constexpr const char* kUsage =
     "  4  some answer was 1 (\"False\") and none failed\n"
     "  5  a file given to --pcrs or --events is not a TCG event log\n"
     "  6  a log given to --pcrs or --events is truncated or malformed\n"
-    "  (of 1, 5 and 6 the lowest that applies to any file counts; codes from 7 up are kept\n"
-    "  for checks to come)\n";
+    "  8  tcg-log diff: the two logs replay to different PCR values\n"
+    "  (of 1, 5 and 6 the lowest that applies to any file counts; for diff, 1 and 5 come\n"
+    "  before 8, and 8 before 6; 7 and codes from 9 up are kept for checks to come)\n";
 
 struct Options {
     bool help = false;
@@ -269,6 +279,14 @@ int Run(const std::vector<std::string>& args) {
     }
 
     TcgLogArguments tcgLog;
+    if (options.command == "tcg-log" && !options.commandArgs.empty() &&
+        options.commandArgs.front() == "diff") {
+        const std::vector<std::string> diffArgs(options.commandArgs.begin() + 1,
+                                                options.commandArgs.end());
+        const int code = RunTcgLogDiff(output, diffArgs);
+        if (code == kExitUsage) std::cerr << '\n' << kUsage;
+        return code;
+    }
     if (options.command == "tcg-log") {
         if (const std::string error = ParseTcgLogArguments(options.commandArgs, tcgLog);
             !error.empty()) {

@@ -207,6 +207,26 @@ std::string ParseTcgLogArguments(const std::vector<std::string>& args, TcgLogArg
             parsed.events = true;
             continue;
         }
+        if (arg == "--jsonl") {
+            parsed.jsonl = true;
+            continue;
+        }
+        if (arg == "--cel") {
+            parsed.cel = true;
+            continue;
+        }
+        if (arg == "--log-dir" || arg.rfind("--log-dir=", 0) == 0) {
+            std::string directory;
+            if (arg == "--log-dir") {
+                if (i + 1 >= args.size()) return "--log-dir needs a folder";
+                directory = args[++i];
+            } else {
+                directory = arg.substr(10);
+            }
+            if (directory.empty()) return "--log-dir needs a folder";
+            parsed.logDirectories.push_back(directory);
+            continue;
+        }
         if (arg == "--log") {
             if (i + 1 >= args.size()) return "--log needs a file";
             file = args[++i];
@@ -218,9 +238,19 @@ std::string ParseTcgLogArguments(const std::vector<std::string>& args, TcgLogArg
         if (file.empty()) return "--log needs a file";
         parsed.logFiles.push_back(file);
     }
-    if (parsed.pcrs && parsed.events) return "--pcrs and --events cannot be combined";
-    if (parsed.ReaderView() && parsed.logFiles.empty())
-        return std::string(parsed.pcrs ? "--pcrs" : "--events") + " needs log files (--log FILE)";
+    // A document per log can carry every view; the other forms show one.
+    if (!parsed.jsonl && parsed.pcrs && parsed.events)
+        return "--pcrs and --events cannot be combined (but with --jsonl)";
+    if (!parsed.jsonl && parsed.cel && (parsed.pcrs || parsed.events))
+        return "--cel cannot be combined with --pcrs or --events (but with --jsonl)";
+    if (!parsed.logDirectories.empty() && !parsed.jsonl) return "--log-dir needs --jsonl";
+    if (parsed.ReaderView() && parsed.logFiles.empty() && parsed.logDirectories.empty()) {
+        const char* view = parsed.jsonl  ? "--jsonl"
+                           : parsed.cel  ? "--cel"
+                           : parsed.pcrs ? "--pcrs"
+                                         : "--events";
+        return std::string(view) + " needs log files (--log FILE)";
+    }
     const auto standardInputs = std::count(parsed.logFiles.begin(), parsed.logFiles.end(), "-");
     if (standardInputs > 1) return "standard input (--log -) can be read only once";
 #if defined(_WIN32)

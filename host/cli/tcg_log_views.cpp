@@ -7,6 +7,8 @@
 
 #include "cli/commands.h"
 #include "cli/output.h"
+#include "cli/tcg_log_cel.h"
+#include "cli/tcg_log_fleet.h"
 #include "cli/tcg_log_reader.h"
 #include "cli/tcg_log_writers.h"
 
@@ -38,25 +40,31 @@ void Warn(std::ostream& err, const TcgLogReport& report, bool pcrs) {
     }
 }
 
-}  // namespace
-
-int WorseReaderExit(int a, int b) noexcept {
-    const auto rank = [](int code) {
-        switch (code) {
-            case kExitCannotRun:
-                return 3;
-            case kExitNotALog:
-                return 2;
-            case kExitIncompleteLog:
-                return 1;
-            default:
-                return 0;
+// Each log's records on a line of their own; a file that is not a log, or a log that cannot be
+// read, writes no line and says why on stderr.
+int RunTcgLogCel(const OutputContext& context, const TcgLogArguments& arguments) {
+    int exitCode = kExitSuccess;
+    {
+        Output out(context.out);
+        for (const std::string& file : arguments.logFiles) {
+            const TcgLogReport report = ReadTcgLogReport(file, false);
+            exitCode = WorseReaderExit(exitCode, ExitCodeOf(report));
+            Warn(context.err, report, false);
+            if (!report.IsLog()) continue;
+            WriteCelJson(out, report);
+            out << '\n';
         }
-    };
-    return rank(b) > rank(a) ? b : a;
+        out.Flush();
+    }
+    ThrowIfFailed(context.out);
+    return exitCode;
 }
 
+}  // namespace
+
 int RunTcgLogReader(const OutputContext& context, const TcgLogArguments& arguments) {
+    if (arguments.jsonl) return RunTcgLogFleet(context, arguments);
+    if (arguments.cel) return RunTcgLogCel(context, arguments);
     int exitCode = kExitSuccess;
     {
         Output out(context.out);

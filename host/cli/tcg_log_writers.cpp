@@ -8,6 +8,7 @@
 
 #include "cli/log_file.h"
 #include "cli/tcg_log_names.h"
+#include "decode/event_description.h"
 
 namespace qorvex::host {
 
@@ -200,6 +201,35 @@ void WriteSipaValueText(Output& out, const SipaValue& value) {
     }
 }
 
+// SIPA data of EV_EVENT_TAG events is listed element by element from the module's own walk;
+// everything else, TCG tagged events of other boot software included (the module's walk reads
+// any tagged event as SIPA; the decoders tell them apart by their tag IDs), is described by the
+// event decoders. Data cut short by the end of the log is
+// not described: what is missing would only show as a fault of the event.
+bool ListsSipa(const EventRecord& event) {
+    return event.view.eventType == tb::kEvEventTag && !event.sipa.empty() &&
+           decode::IsSipaEvent({event.view.pcrIndex, event.view.eventType, event.view.data});
+}
+
+bool Decodable(const EventRecord& event) {
+    return event.view.complete && !ListsSipa(event);
+}
+
+// SIPA in EV_NO_ACTION events (Windows' trust points) is shown as its bytes: its containers
+// claim more than the events hold, and their layout is not one the SIPA reader knows.
+decode::Node Describe(const EventRecord& event) {
+    return decode::DescribeEvent({event.view.pcrIndex, event.view.eventType, event.view.data});
+}
+
+void WriteDecodedText(Output& out, const EventRecord& event, std::string& scratch) {
+    if (!Decodable(event)) return;
+    const decode::Node tree = Describe(event);
+    if (tree.children().empty()) return;
+    scratch.clear();
+    decode::AppendText(scratch, tree, 4);
+    out << scratch;
+}
+
 // ---- JSON -----------------------------------------------------------------------------------
 
 // The members every log object starts with; returns whether the log's own members follow.
@@ -324,6 +354,7 @@ void WritePcrsText(Output& out, const TcgLogReport& report) {
 void WriteEventsText(Output& out, const TcgLogReport& report) {
     if (!WriteHeaderText(out, report)) return;
     TypeCache types;
+    std::string scratch;
     const TcgLogParseResult listed = ForEachEvent(report.bytes, [&](const EventRecord& event) {
         const TcgEventView& view = event.view;
         out << '#' << view.index << " PCR ";
@@ -336,6 +367,8 @@ void WriteEventsText(Output& out, const TcgLogReport& report) {
                 << view.dataSize << " bytes present)";
         }
         out << '\n';
+        WriteDecodedText(out, event, scratch);
+        if (!ListsSipa(event)) return;
         for (const SipaElement& element : event.sipa) {
             const SipaTypeEntry& type = types.Sipa(element.type);
             const std::size_t levels = std::min(element.depth, kMaxTextIndentLevels);
@@ -351,42 +384,52 @@ void WriteEventsText(Output& out, const TcgLogReport& report) {
 }
 
 void WritePcrsJson(Output& out, const TcgLogReport& report) {
-    if (WriteSummaryJson(out, report)) {
-        out << ", \"pcrs\": {";
-        bool firstBank = true;
-        for (const PcrBank& bank : report.banks) {
-            out << (firstBank ? "\"" : ", \"") << bank.name << "\": ";
-            firstBank = false;
-            if (!bank.supported) {
-                out << "null";
-                continue;
-            }
-            out << '{';
-            bool firstPcr = true;
-            for (const auto& [pcr, value] : bank.values) {
-                out << (firstPcr ? "\"" : ", \"") << pcr << "\": \"" << HexBytes{value} << '"';
-                firstPcr = false;
-            }
-            out << '}';
+    if (WriteSummaryJson(out, report)) WritePcrsMemberJson(out, report);
+    out << '}';
+}
+
+void WriteEventsJson(Output& out, const TcgLogReport& report) {
+    if (WriteSummaryJson(out, report)) WriteEventsMemberJson(out, report, false);
+    out << '}';
+}
+
+bool WriteLogSummaryJson(Output& out, const TcgLogReport& report) {
+    return WriteSummaryJson(out, report);
+}
+
+void WritePcrsMemberJson(Output& out, const TcgLogReport& report) {
+    out << ", \"pcrs\": {";
+    bool firstBank = true;
+    for (const PcrBank& bank : report.banks) {
+        out << (firstBank ? "\"" : ", \"") << bank.name << "\": ";
+        firstBank = false;
+        if (!bank.supported) {
+            out << "null";
+            continue;
+        }
+        out << '{';
+        bool firstPcr = true;
+        for (const auto& [pcr, value] : bank.values) {
+            out << (firstPcr ? "\"" : ", \"") << pcr << "\": \"" << HexBytes{value} << '"';
+            firstPcr = false;
         }
         out << '}';
     }
     out << '}';
 }
 
-void WriteEventsJson(Output& out, const TcgLogReport& report) {
-    if (!WriteSummaryJson(out, report)) {
-        out << '}';
-        return;
-    }
+void WriteEventsMemberJson(Output& out, const TcgLogReport& report, bool oneLine) {
+    const char* const first = oneLine ? "{\"index\": " : "\n{\"index\": ";
+    const char* const next = oneLine ? ", {\"index\": " : ",\n{\"index\": ";
     out << ", \"events\": [";
     TypeCache types;
+    std::string scratch;
     bool firstEvent = true;
     const TcgLogParseResult listed = ForEachEvent(report.bytes, [&](const EventRecord& event) {
         const TcgEventView& view = event.view;
-        out << (firstEvent ? "\n{\"index\": " : ",\n{\"index\": ") << view.index
-            << ", \"offset\": " << view.offset << ", \"pcr\": " << view.pcrIndex << ", "
-            << types.Event(view.eventType).json << ", \"size\": " << view.dataSize;
+        out << (firstEvent ? first : next) << view.index << ", \"offset\": " << view.offset
+            << ", \"pcr\": " << view.pcrIndex << ", " << types.Event(view.eventType).json
+            << ", \"size\": " << view.dataSize;
         if (!view.complete) out << ", \"present\": " << view.data.size();
         out << (view.complete ? ", \"complete\": true, \"digests\": {"
                               : ", \"complete\": false, \"digests\": {");
@@ -396,11 +439,17 @@ void WriteEventsJson(Output& out, const TcgLogReport& report) {
                 << HexBytes{event.digests[i].value} << '"';
         }
         out << '}';
-        if (view.eventType == tb::kEvEventTag) WriteSipaJson(out, types, event.sipa);
+        if (ListsSipa(event)) {
+            WriteSipaJson(out, types, event.sipa);
+        } else if (Decodable(event)) {
+            scratch.clear();
+            decode::AppendJson(scratch, Describe(event));
+            out << ", \"decoded\": " << scratch;
+        }
         out << '}';
     });
     CheckSameLog(report, listed);
-    out << (firstEvent ? "]}" : "\n]}");
+    out << (firstEvent || oneLine ? "]" : "\n]");
 }
 
 }  // namespace qorvex::host

@@ -10,6 +10,10 @@
 // "endReason"/"padding" where they apply, then "pcrs" or "events"}; a file that could not be
 // read or is not a log carries "error" (and "notALog": true) instead of the log's members.
 //
+// Events are described by the event decoders (decode/event_description.h): in text as indented
+// lines under each event's line, in JSON as its "decoded" object; SIPA data of EV_EVENT_TAG
+// events is listed element by element ("sipa" in JSON) instead.
+//
 // Threading: plain functions; an Output is used by one thread at a time.
 #pragma once
 
@@ -35,5 +39,13 @@ void WritePcrsJson(Output& out, const TcgLogReport& report);
 // The listing puts one event object on each line.
 // The listings throw LogChangedError when the log read differently the second time.
 void WriteEventsJson(Output& out, const TcgLogReport& report);
+
+// The same object in parts, for documents that combine members (tcg_log_document.h): the
+// summary members after the opening brace (returns whether the log's own members may follow;
+// the caller closes the object), then ", \"pcrs\": {...}" or ", \"events\": [...]".
+bool WriteLogSummaryJson(Output& out, const TcgLogReport& report);
+void WritePcrsMemberJson(Output& out, const TcgLogReport& report);
+// oneLine: no line breaks between events (JSON Lines), else one event a line.
+void WriteEventsMemberJson(Output& out, const TcgLogReport& report, bool oneLine);
 
 }  // namespace qorvex::host

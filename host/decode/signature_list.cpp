@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "crypto/certificate.h"
 #include "decode/byte_reader.h"
 
 namespace qorvex::decode {
@@ -108,6 +109,23 @@ SignatureDatabase DecodeSignatureDatabase(std::span<const std::uint8_t> data) {
     return database;
 }
 
+void AddX509(Node& object, std::span<const std::uint8_t> der) {
+    const crypto::Certificate certificate = crypto::ReadCertificate(der);
+    if (!certificate.parsed) {
+        // The DER stays in "certificate"; an entry that is not one is worth saying so, since
+        // firmware that checks against it finds nothing either.
+        object.Add("x509Error", Node::Text(certificate.error));
+        return;
+    }
+    object.Add("x509", std::move(Node::Object()
+                                     .Add("subject", Node::Text(certificate.subject))
+                                     .Add("issuer", Node::Text(certificate.issuer))
+                                     .Add("serialNumber", Node::Text(certificate.serialNumber))
+                                     .Add("sha256", Node::Text(certificate.sha256Fingerprint))
+                                     .Add("notBefore", Node::Text(certificate.notBefore))
+                                     .Add("notAfter", Node::Text(certificate.notAfter))));
+}
+
 Node Describe(const SignatureDatabase& database) {
     Node lists = Node::List();
     for (const SignatureList& list : database.lists) {
@@ -129,11 +147,14 @@ Node Describe(const SignatureDatabase& database) {
             case EntryData::Other:
                 break;
         }
+        const bool certificates = EntryDataOf(list.type) == EntryData::Certificate;
         Node signatures = Node::List();
         for (const SignatureEntry& entry : list.signatures) {
-            signatures.Push(std::move(Node::Object()
-                                          .Add("owner", Node::GuidValue(entry.owner))
-                                          .Add(dataName, Node::Bytes(entry.data))));
+            Node signature = Node::Object();
+            signature.Add("owner", Node::GuidValue(entry.owner))
+                .Add(dataName, Node::Bytes(entry.data));
+            if (certificates) AddX509(signature, entry.data);
+            signatures.Push(std::move(signature));
         }
         node.Add("signatures", std::move(signatures));
         lists.Push(std::move(node));
@@ -190,14 +211,16 @@ void AddAuthorityData(Node& object, const AuthorityData& authority) {
         case AuthorityData::Form::SignatureCertificate:
         case AuthorityData::Form::SignatureHash: {
             const bool certificate = authority.form == AuthorityData::Form::SignatureCertificate;
-            object.Add("signature", std::move(Node::Object()
-                                                  .Add("owner", Node::GuidValue(authority.owner))
-                                                  .Add(certificate ? "certificate" : "hash",
-                                                       Node::Bytes(authority.data))));
+            Node signature = Node::Object();
+            signature.Add("owner", Node::GuidValue(authority.owner))
+                .Add(certificate ? "certificate" : "hash", Node::Bytes(authority.data));
+            if (certificate) AddX509(signature, authority.data);
+            object.Add("signature", std::move(signature));
             return;
         }
         case AuthorityData::Form::Certificate:
             object.Add("certificate", Node::Bytes(authority.data));
+            AddX509(object, authority.data);
             return;
         case AuthorityData::Form::Text:
             object.Add("text", Node::Text(authority.text.text));

@@ -3,8 +3,9 @@
 // one size, each an owner GUID and the signature data. Also the data of EV_EFI_VARIABLE_AUTHORITY
 // events: the one entry (owner and certificate, or hash) that allowed an image to load.
 //
-// Certificates are handed out as their DER bytes; describing them (subject, issuer, fingerprint)
-// belongs to the certificate library.
+// Certificates are handed out as their DER bytes; their descriptions carry, beside the DER, what
+// the certificate library reads of them (subject, issuer, serial number, SHA-256 fingerprint,
+// validity), or why it could not read one.
 //
 // A list whose sizes disagree with each other or with the bytes left is malformed; the lists
 // and entries before it are kept. An empty database (no bytes) is valid: no lists.
@@ -52,6 +53,10 @@ std::size_t FixedSignatureDataSize(const Guid& type) noexcept;
 // The list of lists: each {"type", "typeName", "listSize", "headerSize", "signatureSize",
 // "count", ["header"], "signatures": [{"owner", "ownerName", "certificate" | "hash" | "data"}]}.
 Node Describe(const SignatureDatabase& database);
+
+// Adds "x509": {"subject", "issuer", "serialNumber", "sha256", "notBefore", "notAfter"} for a
+// certificate's DER, or "x509Error" with why it is none, to an object.
+void AddX509(Node& object, std::span<const std::uint8_t> der);
 
 // The total size of the DER element (a certificate is a SEQUENCE) at the start of bytes, or 0
 // when the bytes do not start with one that fits.

@@ -315,7 +315,7 @@ while IFS='|' read -r args message; do
 done <<EOT
 --pcrs|--pcrs needs log files (--log FILE)
 --events|--events needs log files (--log FILE)
---pcrs --events --log "$agile"|--pcrs and --events cannot be combined
+--pcrs --events --log "$agile"|--pcrs and --events cannot be combined (but with --jsonl)
 --bogus|tcg-log: unknown argument '--bogus'
 --log|--log needs a file
 EOT

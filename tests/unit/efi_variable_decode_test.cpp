@@ -416,15 +416,18 @@ TEST(AuthorityDataTest, ShowsTheEntryThatAllowedAnImageInWhateverFormItCame) {
         Bytes data;
         std::string json;  // what follows "dataLength": N
     } cases[] = {
+        // The stand-in DER elements are no certificates: the certificate library says so.
         {"owner and certificate (firmware's db entry)",
          Concat({GuidBytes(kMicrosoftOwner), Der(3)}),
          ", \"signature\": {\"owner\": \"77fa9abd-0359-4d32-bd60-28f4e78f784b\", \"ownerName\": "
-         "\"Microsoft\", \"certificate\": \"30035a5a5a\"}}"},
+         "\"Microsoft\", \"certificate\": \"30035a5a5a\", \"x509Error\": \"not a signed "
+         "certificate (TBSCertificate, algorithm, signature)\"}}"},
         {"owner and a SHA-256 hash", Concat({GuidBytes(kVendorGuid), Bytes(32, 0xEE)}),
          ", \"signature\": {\"owner\": \"12345678-9abc-def0-0123-456789abcdef\", \"hash\": "
          "\"eeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeee\"}}"},
         {"a certificate alone (shim's built-in one)", Der(20),
-         ", \"certificate\": \"30145a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a\"}"},
+         ", \"certificate\": \"30145a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a\", \"x509Error\": "
+         "\"not a signed certificate (TBSCertificate, algorithm, signature)\"}"},
         {"text", Bytes{'a', 'b', 'c'}, ", \"text\": \"abc\"}"},
         {"anything else", Bytes{0, 1, 2}, ", \"data\": \"000102\"}"},
         {"an owner and nothing more", GuidBytes(kVendorGuid),
