@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cli/json_text.h"
+#include "cli/tcg_log_check_arguments.h"
 #include "loader/module_library.h"
 #include "qorvex/app_remediation.h"
 #include "qorvex/module.h"
@@ -25,9 +26,10 @@
 
 namespace qorvex::host {
 
-// Exit codes of qorvex-host, written down once here and in `--help` and README. Codes from 7 up
-// are kept free for the checks to come (a verification that finds a mismatch, two logs that
-// differ). Where several outcomes meet, the lower code of 1, 5 and 6 wins.
+// Exit codes of qorvex-host, written down once here and in `--help` and README. Code 7 is a
+// verification's mismatch (cli/tcg_log_verify.h); codes from 8 up are kept free for the checks
+// to come (two logs that differ). Where several outcomes meet, the lower code of 1, 5, 6 and 7
+// wins.
 constexpr int kExitSuccess = 0;
 // The module, the machine or a log file could not be loaded or read, or the output could not
 // be written.
@@ -39,7 +41,7 @@ constexpr int kExitNotALog = 5;        // a file given to the log reader is not 
 constexpr int kExitIncompleteLog = 6;  // a log read by the log reader is truncated or malformed
 
 // The more telling of two exit codes of the log reader (kExitSuccess, kExitCannotRun,
-// kExitNotALog, kExitIncompleteLog).
+// kExitNotALog, kExitIncompleteLog, and a verification's mismatch, 7).
 int WorseReaderExit(int a, int b) noexcept;
 
 // Where a command writes. The log reader's views need nothing else: they never load the module.
@@ -74,7 +76,8 @@ struct TcgLogArguments {
     std::vector<std::string> logFiles;  // as given; "-" is standard input
     bool pcrs = false;
     bool events = false;
-    bool ReaderView() const noexcept { return pcrs || events; }
+    TcgLogCheckArguments checks;  // --verify, --expect-pcrs, --quote, --health
+    bool ReaderView() const noexcept { return pcrs || events || checks.Any(); }
 };
 // Returns an empty string, or the usage error.
 std::string ParseTcgLogArguments(const std::vector<std::string>& args, TcgLogArguments& parsed);
@@ -162,6 +165,8 @@ int RunTcgLogCommand(CommandContext& context, const TcgLogArguments& arguments);
 // tcg-log --pcrs and --events: the log reader's views of the given files, written as
 // {"logs": [...]} or as text, one log after the other. The module is not loaded.
 int RunTcgLogReader(const OutputContext& context, const TcgLogArguments& arguments);
+// tcg-log --verify (--expect-pcrs, --quote) and --health (cli/tcg_log_checks.cpp).
+int RunTcgLogChecks(const OutputContext& context, const TcgLogArguments& arguments);
 int RunIsStoreAppCommand(CommandContext& context, const std::vector<std::string>& args);
 int RunRemediateCommand(CommandContext& context, const std::vector<std::string>& args);
 

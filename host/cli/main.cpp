@@ -275,6 +275,7 @@ int Run(const std::vector<std::string>& args) {
             return usageError(error);
         }
         // The log reader's views need neither the module nor a machine.
+        if (tcgLog.checks.Any()) return RunTcgLogChecks(output, tcgLog);
         if (tcgLog.ReaderView()) return RunTcgLogReader(output, tcgLog);
     }
 

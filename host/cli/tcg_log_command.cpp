@@ -207,6 +207,10 @@ std::string ParseTcgLogArguments(const std::vector<std::string>& args, TcgLogArg
             parsed.events = true;
             continue;
         }
+        if (std::string error; TakeTcgLogCheckArgument(args, i, parsed.checks, error)) {
+            if (!error.empty()) return error;
+            continue;
+        }
         if (arg == "--log") {
             if (i + 1 >= args.size()) return "--log needs a file";
             file = args[++i];
@@ -219,6 +223,11 @@ std::string ParseTcgLogArguments(const std::vector<std::string>& args, TcgLogArg
         parsed.logFiles.push_back(file);
     }
     if (parsed.pcrs && parsed.events) return "--pcrs and --events cannot be combined";
+    if (std::string error = CheckTcgLogCheckArguments(parsed.checks, parsed.pcrs, parsed.events,
+                                                      parsed.logFiles.size());
+        !error.empty()) {
+        return error;
+    }
     if (parsed.ReaderView() && parsed.logFiles.empty())
         return std::string(parsed.pcrs ? "--pcrs" : "--events") + " needs log files (--log FILE)";
     const auto standardInputs = std::count(parsed.logFiles.begin(), parsed.logFiles.end(), "-");

@@ -44,10 +44,12 @@ int WorseReaderExit(int a, int b) noexcept {
     const auto rank = [](int code) {
         switch (code) {
             case kExitCannotRun:
-                return 3;
+                return 4;
             case kExitNotALog:
-                return 2;
+                return 3;
             case kExitIncompleteLog:
+                return 2;
+            case 7:  // a verification's mismatch
                 return 1;
             default:
                 return 0;

@@ -8,6 +8,7 @@
 
 #include "cli/log_file.h"
 #include "cli/tcg_log_names.h"
+#include "cli/tcg_log_verify.h"
 
 namespace qorvex::host {
 
@@ -335,6 +336,7 @@ void WriteEventsText(Output& out, const TcgLogReport& report) {
             out << " (cut short by the end of the log: " << view.data.size() << " of "
                 << view.dataSize << " bytes present)";
         }
+        out << " [" << DigestVerdictName(CheckEventDigests(event).verdict) << ']';
         out << '\n';
         for (const SipaElement& element : event.sipa) {
             const SipaTypeEntry& type = types.Sipa(element.type);
@@ -395,12 +397,25 @@ void WriteEventsJson(Output& out, const TcgLogReport& report) {
             out << (i != 0 ? ", \"" : "\"") << types.Digest(event.digests[i].algorithm) << "\": \""
                 << HexBytes{event.digests[i].value} << '"';
         }
-        out << '}';
+        out << "}, \"digestCheck\": \"" << DigestVerdictName(CheckEventDigests(event).verdict)
+            << '"';
         if (view.eventType == tb::kEvEventTag) WriteSipaJson(out, types, event.sipa);
         out << '}';
     });
     CheckSameLog(report, listed);
     out << (firstEvent ? "]}" : "\n]}");
+}
+
+bool WriteLogHeaderText(Output& out, const TcgLogReport& report) {
+    return WriteHeaderText(out, report);
+}
+
+void WriteLogEndText(Output& out, const TcgLogReport& report) {
+    WriteEndText(out, report);
+}
+
+bool WriteLogSummaryJson(Output& out, const TcgLogReport& report) {
+    return WriteSummaryJson(out, report);
 }
 
 }  // namespace qorvex::host

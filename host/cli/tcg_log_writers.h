@@ -36,4 +36,11 @@ void WritePcrsJson(Output& out, const TcgLogReport& report);
 // The listings throw LogChangedError when the log read differently the second time.
 void WriteEventsJson(Output& out, const TcgLogReport& report);
 
+// The parts every view shares, for the views written elsewhere (cli/tcg_log_checks.cpp): the
+// text header line and end line, and the JSON object's opening members (without its closing
+// brace). The header writers return whether the log's own lines or members follow.
+bool WriteLogHeaderText(Output& out, const TcgLogReport& report);
+void WriteLogEndText(Output& out, const TcgLogReport& report);
+bool WriteLogSummaryJson(Output& out, const TcgLogReport& report);
+
 }  // namespace qorvex::host
