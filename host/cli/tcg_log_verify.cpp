@@ -40,6 +40,18 @@ DigestRule RuleOf(std::uint32_t type) noexcept {
     }
 }
 
+// The firmware's separators (PCRs 0 to 7) hold a separator value: 0x00000000, or 0xFFFFFFFF for
+// an error; some firmware writes one byte of it. Windows' separators of PCRs 12 to 14 hold
+// other data.
+bool HoldsNoSeparatorValue(const TcgEventView& view) {
+    if (view.eventType != decode::kEvSeparator || view.pcrIndex > 7) return false;
+    const auto all = [&](std::uint8_t value) {
+        return std::all_of(view.data.begin(), view.data.end(),
+                           [&](std::uint8_t b) { return b == value; });
+    };
+    return view.data.empty() || view.data.size() > 4 || !(all(0x00) || all(0xFF));
+}
+
 std::optional<std::uint16_t> AlgorithmByName(std::string_view name) {
     for (const digest::Algorithm algorithm :
          {digest::Algorithm::Sha1, digest::Algorithm::Sha256, digest::Algorithm::Sha384,
@@ -209,6 +221,7 @@ EventDigestCheck CheckEventDigests(const EventRecord& event) {
         }
     }
 
+    const bool notASeparator = HoldsNoSeparatorValue(view);
     bool anyMismatch = false;
     bool allVariableData = true;
     for (const EventDigest& logged : event.digests) {
@@ -220,6 +233,13 @@ EventDigestCheck CheckEventDigests(const EventRecord& event) {
         bank.logged.assign(logged.value.begin(), logged.value.end());
         bank.computed = digest::Hash(*algorithm, view.data);
         bank.matches = bank.computed == bank.logged;
+        if (bank.matches && notASeparator) {
+            // An event retyped as a separator: its digest is of its data, which no separator
+            // of the firmware holds; a separator's would be of the value 0x00000000.
+            static constexpr std::uint8_t kSeparatorValue[4] = {};
+            bank.computed = digest::Hash(*algorithm, kSeparatorValue);
+            bank.matches = false;
+        }
         if (bank.matches) {
             allVariableData = false;
         } else if (hasVariableData) {

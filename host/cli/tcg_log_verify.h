@@ -4,12 +4,17 @@
 //
 // An event's digest is checkable only where the TCG PC Client firmware profile (or Windows, for
 // its SIPA events) defines it as a hash of the event data or of a stated part of it:
-//   EV_SEPARATOR, EV_ACTION, EV_EFI_ACTION, EV_OMIT_BOOT_DEVICE_EVENTS, EV_EVENT_TAG,
+//   EV_ACTION, EV_EFI_ACTION, EV_OMIT_BOOT_DEVICE_EVENTS, EV_EVENT_TAG,
 //   EV_EFI_VARIABLE_DRIVER_CONFIG, EV_EFI_VARIABLE_BOOT2, EV_EFI_VARIABLE_AUTHORITY,
 //   EV_EFI_SPDM_DEVICE_POLICY, EV_EFI_SPDM_DEVICE_AUTHORITY, EV_EFI_GPT_EVENT, EV_EFI_GPT_EVENT2:
 //     the hash of the whole event data;
 //   EV_EFI_VARIABLE_BOOT: the whole UEFI_VARIABLE_DATA, or, as much firmware measures it, the
-//     variable's data alone; either matches.
+//     variable's data alone; either matches;
+//   EV_SEPARATOR: the hash of its data; in PCRs 0 to 7, where the firmware's separators hold a
+//     separator value (0x00000000 or 0xFFFFFFFF, whole or one byte of it), data that is none
+//     is a mismatch too (an event retyped as a separator), against the value 0x00000000's hash.
+// The type itself is not measured: a separator retyped as another event whose digest is also of
+// its data reads as that event.
 // Every other type (code and firmware blobs, handoff tables, POST codes, EV_IPL, EV_NO_ACTION,
 // which extends nothing) and an event the log ends inside are "not checkable", never mismatched.
 // A bank whose hash this build lacks is skipped; an event with no bank left is not checkable.
