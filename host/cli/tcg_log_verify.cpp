@@ -120,7 +120,7 @@ public:
         for (;;) {
             std::string bankName;
             if (!String(bankName) || !Expect(':')) return "its \"pcrs\" member is malformed";
-            if (m_text.substr(m_pos, 4) == "null") {
+            if (Peek() == 'n' && m_text.substr(m_pos, 4) == "null") {
                 m_pos += 4;  // a bank the replay could not compute
             } else {
                 const std::optional<std::uint16_t> bank = AlgorithmByName(bankName);
