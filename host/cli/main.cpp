@@ -45,7 +45,16 @@ constexpr const char* kUsage =
     "             the PCR values each log file replays, per digest bank\n"
     "  tcg-log --events --log FILE [--log FILE ...]\n"
     "             every event of each log file\n"
-    "             --pcrs and --events read the files themselves and never load the module;\n"
+    "  tcg-log --verify --log FILE [--log FILE ...]\n"
+    "             checks each event's digests against its data (--events marks each event)\n"
+    "  tcg-log --log FILE --expect-pcrs VALUES\n"
+    "             ... and the replayed PCRs against tpm2_pcrread's YAML or --pcrs --json\n"
+    "  tcg-log --log FILE --quote ATTEST --signature SIG --ak-public KEY [--nonce HEX]\n"
+    "             ... and a TPM quote (tpm2_quote -m, -s; TPM2B_PUBLIC or PEM) against them\n"
+    "  tcg-log --health --log FILE [--log FILE ...]\n"
+    "             the Windows health report and Secure Boot state of each log\n"
+    "             --pcrs, --events, --verify and --health read the files themselves and never\n"
+    "             load the module;\n"
     "             FILE may be - (standard input), a pipe or /dev/fd/N\n"
     "  is-store-app [--cache] PATH...\n"
     "             whether each path lies in an installed Store package (IsMetroStyleApp), or\n"
@@ -77,10 +86,12 @@ constexpr const char* kUsage =
     "  2  usage error\n"
     "  3  the module answered a step with a failure code\n"
     "  4  some answer was 1 (\"False\") and none failed\n"
-    "  5  a file given to --pcrs or --events is not a TCG event log\n"
-    "  6  a log given to --pcrs or --events is truncated or malformed\n"
-    "  (of 1, 5 and 6 the lowest that applies to any file counts; codes from 7 up are kept\n"
-    "  for checks to come)\n";
+    "  5  a file given to the log reader is not a TCG event log\n"
+    "  6  a log given to the log reader is truncated or malformed\n"
+    "  7  a verification found a mismatch: an event digest, a PCR against --expect-pcrs,\n"
+    "     a check of --quote\n"
+    "  (of 1, 5, 6 and 7 the lowest that applies to any file counts; codes from 8 up are\n"
+    "  kept for checks to come)\n";
 
 struct Options {
     bool help = false;
