@@ -189,6 +189,35 @@ void WriteVerificationJson(Output& out, const TcgLogCheckArguments& checks, cons
     out << '}';
 }
 
+// The loaded modules are written as the walk reads them, first, and the rest of the report after
+// the walk: a log of many boots holds more modules than the process should keep.
+void WriteHealth(Output& out, bool json, const TcgLogReport& report) {
+    std::string text;
+    bool firstModule = true;
+    out << (json ? ", \"health\": {\"loadedModules\": [" : "health:\n  loadedModules:\n");
+    const decode::Node health = DescribeHealth(report, [&](const SipaRecord& module) {
+        text.clear();
+        if (json) {
+            if (!firstModule) text += ", ";
+            AppendLoadedModuleJson(text, module);
+        } else {
+            AppendLoadedModuleText(text, module, 4);
+        }
+        firstModule = false;
+        out << text;
+    });
+    text.clear();
+    if (json) {
+        decode::AppendJson(text, health);
+        // The report's own members follow the modules in the same object.
+        out << "], " << std::string_view(text).substr(1);
+    } else {
+        if (firstModule) out << "    []\n";
+        decode::AppendText(text, health, 2);
+        out << text;
+    }
+}
+
 }  // namespace
 
 bool TakeTcgLogCheckArgument(const std::vector<std::string>& args, std::size_t& i,
@@ -288,16 +317,7 @@ int RunTcgLogChecks(const OutputContext& context, const TcgLogArguments& argumen
                     WriteVerificationText(out, checks, verification);
                 }
             } else if (isLog) {
-                const decode::Node health = DescribeHealth(report);
-                if (context.json) {
-                    std::string json;
-                    decode::AppendJson(json, health);
-                    out << ", \"health\": " << json;
-                } else {
-                    std::string text;
-                    decode::AppendText(text, health, 2);
-                    out << "health:\n" << text;
-                }
+                WriteHealth(out, context.json, report);
             }
             if (context.json) {
                 out << '}';

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "cli/json_text.h"
 #include "cli/tcg_log_names.h"
 #include "crypto/certificate.h"
 #include "decode/efi_variable.h"
@@ -17,8 +17,35 @@
 #include "decode/signature_list.h"
 #include "decode/text_events.h"
 #include "digest/digest.h"
+#include "utf/codec.h"
 
 namespace qorvex::host {
+
+namespace {
+struct Origin {
+    std::uint32_t pcr = 0;
+    std::uint64_t event = 0;
+    std::uint64_t phase = 0;
+};
+}  // namespace
+
+// A loaded module or ELAM record of SIPA values, as the walk read it.
+struct SipaRecord {
+    Origin origin;
+    std::uint32_t type = 0;
+    // A record holds a dozen values at most; a hostile one may repeat them: the first counts.
+    std::vector<std::pair<std::uint32_t, std::span<const std::uint8_t>>> values;
+
+    const std::span<const std::uint8_t>* Find(std::uint32_t valueType) const {
+        for (const auto& [t, data] : values) {
+            if (t == valueType) return &data;
+        }
+        return nullptr;
+    }
+    void Add(std::uint32_t valueType, std::span<const std::uint8_t> data) {
+        if (Find(valueType) == nullptr) values.emplace_back(valueType, data);
+    }
+};
 
 namespace {
 
@@ -270,13 +297,16 @@ Node FieldValue(std::uint32_t type, std::span<const std::uint8_t> data) {
             std::uint64_t rest = value.number;
             for (const auto& [bit, name] : kUnlockFlags) {
                 if ((rest & bit) == 0) continue;
-                flags += (flags.empty() ? "" : ",") + std::string(name);
+                // Appended piece by piece: g++ 12 -O3 warns on a temporary's concatenation.
+                if (!flags.empty()) flags += ',';
+                flags += name;
                 rest &= ~bit;
             }
             if (rest != 0) {
                 char text[24];
                 std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(rest));
-                flags += (flags.empty() ? "" : ",") + std::string(text);
+                if (!flags.empty()) flags += ',';
+                flags += text;
             }
             return Node::Hex(value.number, value.number == 0 ? "none" : flags);
         }
@@ -284,12 +314,6 @@ Node FieldValue(std::uint32_t type, std::span<const std::uint8_t> data) {
             return SipaValueNode(type, data);
     }
 }
-
-struct Origin {
-    std::uint32_t pcr = 0;
-    std::uint64_t event = 0;
-    std::uint64_t phase = 0;
-};
 
 Node Occurrence(Node value, const Origin& origin) {
     Node node = Node::Object();
@@ -307,62 +331,300 @@ void AddOrigin(Node& node, const Origin& origin) {
 }
 
 // One loaded module or ELAM driver: its SIPA values by type, first one kept.
-struct Aggregate {
-    Origin origin;
-    std::map<std::uint32_t, std::span<const std::uint8_t>> values;
+using Aggregate = SipaRecord;
+
+// Windows' hash algorithm ids (ALG_ID) of loaded modules.
+const char* WindowsHashName(std::uint64_t id) {
+    switch (id) {
+        case 0x8004:
+            return "sha1";
+        case 0x800C:
+            return "sha256";
+        case 0x800D:
+            return "sha384";
+        case 0x800E:
+            return "sha512";
+        default:
+            return "";
+    }
+}
+
+// A loaded module's record is written field by field, straight to the output, when a log holds
+// tens of thousands of them: the same fields, in the same form, as its description tree.
+struct Scalar {
+    enum class Kind : std::uint8_t { Absent, Number, Hex, Bool, Text, Bytes } kind = Kind::Absent;
+    std::uint64_t number = 0;
+    const char* label = "";
+    std::string text;  // UTF-8
+    std::span<const std::uint8_t> bytes;
 };
+
+Scalar ModuleScalar(std::uint32_t type, const std::span<const std::uint8_t>* found) {
+    Scalar scalar;
+    if (found == nullptr) {
+        scalar.kind = Scalar::Kind::Text;
+        scalar.text = "absent";
+        return scalar;
+    }
+    const SipaValue value = DecodeSipaValue(type, *found);
+    if (type == kSipaImageValidated) {
+        if (value.kind == SipaValue::Kind::Number) {
+            scalar.kind = Scalar::Kind::Bool;
+            scalar.number = value.number != 0;
+            return scalar;
+        }
+        scalar.kind = Scalar::Kind::Bytes;
+        scalar.bytes = *found;
+        return scalar;
+    }
+    switch (value.kind) {
+        case SipaValue::Kind::Number:
+            scalar.kind = Scalar::Kind::Number;
+            scalar.number = value.number;
+            break;
+        case SipaValue::Kind::HexNumber:
+            scalar.kind = Scalar::Kind::Hex;
+            scalar.number = value.number;
+            if (type == kSipaHashAlgorithm) scalar.label = WindowsHashName(value.number);
+            break;
+        case SipaValue::Kind::Text:
+            scalar.kind = Scalar::Kind::Text;
+            // ASCII text is UTF-8 as it lies (the decoder read it as bytes up to 0x7F).
+            scalar.text = value.utf16 ? utf::ToUtf8(Utf16(value.bytes))
+                                      : std::string(value.bytes.begin(), value.bytes.end());
+            break;
+        case SipaValue::Kind::None:
+        case SipaValue::Kind::Bytes:
+            scalar.kind = Scalar::Kind::Bytes;
+            scalar.bytes =
+                value.kind == SipaValue::Kind::None ? std::span<const std::uint8_t>() : value.bytes;
+            break;
+    }
+    return scalar;
+}
+
+Node ScalarNode(const Scalar& scalar) {
+    switch (scalar.kind) {
+        case Scalar::Kind::Number:
+            return Node::Number(scalar.number, scalar.label);
+        case Scalar::Kind::Hex:
+            return Node::Hex(scalar.number, scalar.label);
+        case Scalar::Kind::Bool:
+            return Node::Bool(scalar.number != 0);
+        case Scalar::Kind::Bytes:
+            return Node::Bytes(scalar.bytes);
+        case Scalar::Kind::Absent:
+        case Scalar::Kind::Text:
+            break;
+    }
+    return Node::Text(scalar.text);
+}
+
+// The module's fields in order; depth 1 is inside "signer".
+struct ModuleField {
+    const char* name;
+    std::uint32_t type;
+    int depth;
+};
+constexpr ModuleField kModuleFields[] = {
+    {"path", kSipaFilePath, 0},
+    {"imageSize", kSipaImageSize, 0},
+    {"hashAlgorithm", kSipaHashAlgorithm, 0},
+    {"authenticodeHash", kSipaAuthenticodeHash, 0},
+    {"issuer", kSipaAuthorityIssuer, 1},
+    {"publisher", kSipaAuthorityPublisher, 1},
+    {"serial", kSipaAuthoritySerial, 1},
+    {"sha1Thumbprint", kSipaAuthorityThumbprint, 1},
+    {"validated", kSipaImageValidated, 0},
+};
+
+// Calls field(name, depth, scalar) for each field, opening "signer" with a scalar-less call.
+template <class Field>
+void ForEachModuleField(const Aggregate& module, Field field) {
+    int depth = 0;
+    for (const ModuleField& f : kModuleFields) {
+        if (f.depth != depth) {
+            if (f.depth == 1) field("signer", 0, nullptr);
+            depth = f.depth;
+        }
+        const Scalar scalar = ModuleScalar(f.type, module.Find(f.type));
+        field(f.name, f.depth, &scalar);
+    }
+    for (const auto& [name, value] :
+         {std::pair<const char*, std::uint64_t>{"pcr", module.origin.pcr},
+          {"event", module.origin.event},
+          {"phase", module.origin.phase}}) {
+        Scalar scalar;
+        scalar.kind = Scalar::Kind::Number;
+        scalar.number = value;
+        field(name, 0, &scalar);
+    }
+}
 
 Node ModuleNode(const Aggregate& module) {
     Node node = Node::Object();
-    const auto add = [&](const char* name, std::uint32_t type) {
-        const auto found = module.values.find(type);
-        node.Add(name, found == module.values.end() ? Node::Text("absent")
-                                                    : SipaValueNode(type, found->second));
-    };
-    add("path", kSipaFilePath);
-    add("imageSize", kSipaImageSize);
-    add("hashAlgorithm", kSipaHashAlgorithm);
-    add("authenticodeHash", kSipaAuthenticodeHash);
-    Node signer = Node::Object();
-    const auto addSigner = [&](const char* name, std::uint32_t type) {
-        const auto found = module.values.find(type);
-        signer.Add(name, found == module.values.end() ? Node::Text("absent")
-                                                      : SipaValueNode(type, found->second));
-    };
-    addSigner("issuer", kSipaAuthorityIssuer);
-    addSigner("publisher", kSipaAuthorityPublisher);
-    addSigner("serial", kSipaAuthoritySerial);
-    addSigner("sha1Thumbprint", kSipaAuthorityThumbprint);
-    node.Add("signer", std::move(signer));
-    const auto validated = module.values.find(kSipaImageValidated);
-    if (validated == module.values.end()) {
-        node.Add("validated", Node::Text("absent"));
-    } else {
-        const SipaValue value = DecodeSipaValue(kSipaImageValidated, validated->second);
-        node.Add("validated", value.kind == SipaValue::Kind::Number
-                                  ? Node::Bool(value.number != 0)
-                                  : Node::Bytes(validated->second));
-    }
-    AddOrigin(node, module.origin);
+    std::optional<Node> signer;
+    ForEachModuleField(module, [&](const char* name, int depth, const Scalar* scalar) {
+        if (scalar == nullptr) {
+            signer = Node::Object();
+            return;
+        }
+        if (depth == 1) {
+            signer->Add(name, ScalarNode(*scalar));
+            return;
+        }
+        if (signer) {
+            node.Add("signer", std::move(*signer));
+            signer.reset();
+        }
+        node.Add(name, ScalarNode(*scalar));
+    });
     return node;
+}
+
+void AppendHex(std::string& out, std::uint64_t value) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    char digits[16];
+    std::size_t count = 0;
+    do {
+        digits[count++] = kDigits[value & 0xF];
+        value >>= 4;
+    } while (value != 0);
+    out += "0x";
+    while (count > 0) out += digits[--count];
+}
+
+void AppendEscaped(std::string& out, std::string_view text) {
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(byte));
+            out += escape;
+        }
+    }
+}
+
+// The text form of a byte string: its first 64 bytes.
+constexpr std::size_t kMaxTextBytes = 64;
+
+void AppendScalarText(std::string& out, const Scalar& scalar) {
+    switch (scalar.kind) {
+        case Scalar::Kind::Number:
+            out += std::to_string(scalar.number);
+            break;
+        case Scalar::Kind::Hex:
+            AppendHex(out, scalar.number);
+            break;
+        case Scalar::Kind::Bool:
+            out += scalar.number != 0 ? "true" : "false";
+            break;
+        case Scalar::Kind::Bytes: {
+            if (scalar.bytes.empty()) {
+                out += "(empty)";
+                break;
+            }
+            const std::size_t shown = std::min(scalar.bytes.size(), kMaxTextBytes);
+            out += digest::ToHex(scalar.bytes.first(shown));
+            if (shown < scalar.bytes.size())
+                out += "... (" + std::to_string(scalar.bytes.size()) + " bytes)";
+            break;
+        }
+        case Scalar::Kind::Absent:
+        case Scalar::Kind::Text:
+            if (scalar.text.empty()) {
+                out += "\"\"";
+            } else {
+                AppendEscaped(out, scalar.text);
+            }
+            break;
+    }
+    if (*scalar.label != '\0') {
+        out += " (";
+        AppendEscaped(out, scalar.label);
+        out += ')';
+    }
+}
+
+void AppendScalarJson(std::string& out, const char* name, const Scalar& scalar) {
+    out += '"';
+    out += name;
+    out += "\": ";
+    switch (scalar.kind) {
+        case Scalar::Kind::Number:
+            out += std::to_string(scalar.number);
+            break;
+        case Scalar::Kind::Hex:
+            out += '"';
+            AppendHex(out, scalar.number);
+            out += '"';
+            break;
+        case Scalar::Kind::Bool:
+            out += scalar.number != 0 ? "true" : "false";
+            break;
+        case Scalar::Kind::Bytes:
+            out += '"';
+            out += digest::ToHex(scalar.bytes);
+            out += '"';
+            break;
+        case Scalar::Kind::Absent:
+        case Scalar::Kind::Text:
+            out += JsonString(scalar.text);
+            break;
+    }
+    if (*scalar.label != '\0') {
+        out += ", \"";
+        out += name;
+        out += "Name\": ";
+        out += JsonString(std::string_view(scalar.label));
+    }
 }
 
 Node ElamNode(const Aggregate& elam) {
     Node node = Node::Object();
-    const auto key = elam.values.find(kSipaElamKeyName);
-    node.Add("keyName", key == elam.values.end() ? Node::Text("absent")
-                                                 : SipaValueNode(kSipaElamKeyName, key->second));
-    node.Add("measured", Node::Bool(elam.values.count(kSipaElamMeasured) != 0))
-        .Add("configuration", Node::Bool(elam.values.count(kSipaElamConfiguration) != 0))
-        .Add("policy", Node::Bool(elam.values.count(kSipaElamPolicy) != 0));
+    const auto* key = elam.Find(kSipaElamKeyName);
+    node.Add("keyName",
+             key == nullptr ? Node::Text("absent") : SipaValueNode(kSipaElamKeyName, *key));
+    node.Add("measured", Node::Bool(elam.Find(kSipaElamMeasured) != nullptr))
+        .Add("configuration", Node::Bool(elam.Find(kSipaElamConfiguration) != nullptr))
+        .Add("policy", Node::Bool(elam.Find(kSipaElamPolicy) != nullptr));
     AddOrigin(node, elam.origin);
     return node;
 }
 
 // ---- Secure Boot -------------------------------------------------------------------------------
 
-Node CertificateNode(std::span<const std::uint8_t> der) {
-    const crypto::Certificate certificate = crypto::ReadCertificate(der);
+// The same certificates come back in every boot a log holds (db, KEK, each authority): each is
+// read once. A hostile log may hold a new one in every event; past kMaxCached, further ones are
+// read each time instead of kept.
+class CertificateCache {
+public:
+    const crypto::Certificate& Read(std::span<const std::uint8_t> der) {
+        std::vector<std::uint8_t> key(der.begin(), der.end());
+        if (const auto found = m_read.find(key); found != m_read.end()) return found->second;
+        if (m_read.size() >= kMaxCached) {
+            m_uncached = crypto::ReadCertificate(der);
+            return m_uncached;
+        }
+        return m_read.emplace(std::move(key), crypto::ReadCertificate(der)).first->second;
+    }
+
+private:
+    static constexpr std::size_t kMaxCached = 256;
+    std::map<std::vector<std::uint8_t>, crypto::Certificate> m_read;
+    crypto::Certificate m_uncached;
+};
+
+Node CertificateNode(CertificateCache& cache, std::span<const std::uint8_t> der) {
+    const crypto::Certificate& certificate = cache.Read(der);
     Node node = Node::Object();
     if (!certificate.parsed) {
         node.Add("error", Node::Text(certificate.error))
@@ -380,7 +642,7 @@ bool IsCertificateList(const decode::Guid& type) {
     return type == decode::guids::kCertX509;
 }
 
-Node SignatureDatabaseNode(std::span<const std::uint8_t> data) {
+Node SignatureDatabaseNode(CertificateCache& cache, std::span<const std::uint8_t> data) {
     const decode::SignatureDatabase database = decode::DecodeSignatureDatabase(data);
     Node lists = Node::List();
     for (const decode::SignatureList& list : database.lists) {
@@ -390,7 +652,7 @@ Node SignatureDatabaseNode(std::span<const std::uint8_t> data) {
         if (IsCertificateList(list.type)) {
             Node certificates = Node::List();
             for (const decode::SignatureEntry& signature : list.signatures)
-                certificates.Push(CertificateNode(signature.data));
+                certificates.Push(CertificateNode(cache, signature.data));
             entry.Add("certificates", std::move(certificates));
         }
         lists.Push(std::move(entry));
@@ -401,16 +663,16 @@ Node SignatureDatabaseNode(std::span<const std::uint8_t> data) {
     return node;
 }
 
-Node AuthorityNode(std::span<const std::uint8_t> data) {
+Node AuthorityNode(CertificateCache& cache, std::span<const std::uint8_t> data) {
     const decode::AuthorityData authority = decode::DecodeAuthorityData(data);
     Node node = Node::Object();
     switch (authority.form) {
         case decode::AuthorityData::Form::SignatureCertificate:
             node.Add("owner", Node::GuidValue(authority.owner))
-                .Add("certificate", CertificateNode(authority.data));
+                .Add("certificate", CertificateNode(cache, authority.data));
             break;
         case decode::AuthorityData::Form::Certificate:
-            node.Add("certificate", CertificateNode(authority.data));
+            node.Add("certificate", CertificateNode(cache, authority.data));
             break;
         case decode::AuthorityData::Form::SignatureHash:
             node.Add("owner", Node::GuidValue(authority.owner))
@@ -444,6 +706,9 @@ SecureBootVariable WhichVariable(const decode::UefiVariable& variable) {
 
 class HealthWalk {
 public:
+    explicit HealthWalk(const LoadedModuleSink& onLoadedModule)
+        : m_onLoadedModule(onLoadedModule) {}
+
     void OnEvent(const EventRecord& event) {
         const TcgEventView& view = event.view;
         if (!view.complete) return;
@@ -461,7 +726,7 @@ public:
             const decode::UefiVariableEvent variables = decode::DecodeUefiVariableEvent(view.data);
             for (const decode::UefiVariable& variable : variables.variables) {
                 if (variable.malformed) continue;
-                Node node = AuthorityNode(variable.data);
+                Node node = AuthorityNode(m_certificates, variable.data);
                 node.Add("variable", Node::Text(variable.name));
                 AddOrigin(node, origin);
                 m_authorities.Push(std::move(node));
@@ -502,13 +767,9 @@ public:
                 list.Push(Occurrence(std::move(value), origin));
             health.Add(field.name, std::move(list));
         }
-        Node elams = Node::List();
-        for (const Aggregate& elam : m_elams) elams.Push(ElamNode(elam));
-        health.Add("elamDrivers", std::move(elams));
-        Node modules = Node::List();
-        for (const Aggregate& module : m_modules) modules.Push(ModuleNode(module));
-        health.Add("loadedModuleCount", Node::Number(m_modules.size()))
-            .Add("loadedModules", std::move(modules));
+        health.Add("elamDrivers", std::move(m_elams));
+        health.Add("loadedModuleCount", Node::Number(m_moduleCount));
+        if (!m_onLoadedModule) health.Add("loadedModules", std::move(m_modules));
         health.Add("secureBoot", SecureBootNode());
         health.Add("summary", SummaryNode());
         return health;
@@ -517,44 +778,65 @@ public:
 private:
     void OnSipa(const EventRecord& event) {
         const std::uint32_t pcr = event.view.pcrIndex;
-        // Open containers by depth: their type and, for aggregates, the record they fill.
+        // Open containers by depth: their type and, for records, their place in `records`.
         struct Open {
             std::uint32_t type;
-            Aggregate* aggregate;
+            bool record;
         };
         std::vector<Open> open;
-        for (const SipaElement& element : event.sipa) {
-            if (open.size() > element.depth) open.resize(element.depth);
-            const bool inTrustBoundary = std::any_of(open.begin(), open.end(), [](const Open& o) {
+        std::vector<Aggregate> records;  // the open records, innermost last
+        bool inTrustBoundary = false;
+        const auto closeTo = [&](std::size_t depth) {
+            while (open.size() > depth) {
+                if (open.back().record) {
+                    Complete(records.back());
+                    records.pop_back();
+                }
+                open.pop_back();
+            }
+            inTrustBoundary = std::any_of(open.begin(), open.end(), [](const Open& o) {
                 return o.type == kSipaTrustBoundary;
             });
+        };
+        for (const SipaElement& element : event.sipa) {
+            if (open.size() > element.depth) closeTo(element.depth);
             const Origin origin{pcr, event.view.index, inTrustBoundary ? m_phase[pcr] : 0};
             if (IsSipaContainer(element.type)) {
-                Aggregate* aggregate = nullptr;
+                bool record = false;
                 if (element.type == kSipaTrustBoundary) {
                     ++m_phase[pcr];
-                } else if (element.type == kSipaLoadedModuleAggregation) {
-                    m_modules.push_back({origin, {}});
-                    aggregate = &m_modules.back();
-                } else if (element.type == kSipaElamAggregation) {
-                    m_elams.push_back({origin, {}});
-                    aggregate = &m_elams.back();
+                    inTrustBoundary = true;
+                } else if (element.type == kSipaLoadedModuleAggregation ||
+                           element.type == kSipaElamAggregation) {
+                    records.push_back({origin, element.type, {}});
+                    record = true;
                 }
-                // Children sit at depth + 1; a container the walk shows without children still
-                // takes its place.
-                open.resize(element.depth);
-                open.push_back({element.type, aggregate});
+                // Its children sit at depth + 1.
+                open.push_back({element.type, record});
                 continue;
             }
-            Aggregate* aggregate = nullptr;
-            for (auto it = open.rbegin(); it != open.rend() && aggregate == nullptr; ++it)
-                aggregate = it->aggregate;
-            if (aggregate != nullptr) {
-                aggregate->values.emplace(element.type, element.data);
+            if (!records.empty()) {
+                records.back().Add(element.type, element.data);
                 continue;
             }
             if (IsPlainField(element.type))
                 m_fields[element.type].emplace_back(FieldValue(element.type, element.data), origin);
+        }
+        closeTo(0);
+    }
+
+    // A loaded module goes to the sink as soon as its record ends, so a log of many boots never
+    // holds them all.
+    void Complete(const Aggregate& record) {
+        if (record.type == kSipaElamAggregation) {
+            m_elams.Push(ElamNode(record));
+            return;
+        }
+        ++m_moduleCount;
+        if (m_onLoadedModule) {
+            m_onLoadedModule(record);
+        } else {
+            m_modules.Push(ModuleNode(record));
         }
     }
 
@@ -578,7 +860,16 @@ private:
             }
             m_secureBootSeen = true;
         } else {
-            node.Add("value", SignatureDatabaseNode(variable.data));
+            // A log of many boots measures the same databases in each: a measurement equal to
+            // the one before it of the same variable says so instead of decoding it again.
+            auto& previous = m_lastDatabase[static_cast<std::size_t>(which)];
+            if (previous.has_value() && std::equal(previous->begin(), previous->end(),
+                                                   variable.data.begin(), variable.data.end())) {
+                node.Add("value", Node::Text("unchanged"));
+            } else {
+                node.Add("value", SignatureDatabaseNode(m_certificates, variable.data));
+                previous = variable.data;
+            }
         }
         AddOrigin(node, origin);
         m_variables[static_cast<std::size_t>(which)].push_back(std::move(node));
@@ -633,10 +924,13 @@ private:
 
     std::map<std::uint32_t, std::uint64_t> m_phase;  // trust boundaries seen, per PCR
     std::map<std::uint32_t, std::vector<std::pair<Node, Origin>>> m_fields;
-    // Deques: the open containers point at their records while later ones are added.
-    std::deque<Aggregate> m_modules;
-    std::deque<Aggregate> m_elams;
+    const LoadedModuleSink& m_onLoadedModule;
+    CertificateCache m_certificates;
+    std::uint64_t m_moduleCount = 0;
+    Node m_modules = Node::List();  // without a sink
+    Node m_elams = Node::List();
     std::vector<Node> m_variables[5];
+    std::optional<std::span<const std::uint8_t>> m_lastDatabase[5];
     Node m_authorities = Node::List();
     Node m_actions = Node::List();
     bool m_secureBootSeen = false;
@@ -646,8 +940,58 @@ private:
 
 }  // namespace
 
-Node DescribeHealth(const TcgLogReport& report) {
-    HealthWalk walk;
+Node DescribeLoadedModule(const SipaRecord& record) {
+    return ModuleNode(record);
+}
+
+void AppendLoadedModuleJson(std::string& out, const SipaRecord& record) {
+    out += '{';
+    bool first = true;
+    int openDepth = 0;
+    ForEachModuleField(record, [&](const char* name, int depth, const Scalar* scalar) {
+        if (depth < openDepth) {
+            out += '}';
+            openDepth = depth;
+        }
+        if (!first) out += ", ";
+        first = false;
+        if (scalar == nullptr) {
+            out += '"';
+            out += name;
+            out += "\": {";
+            openDepth = 1;
+            first = true;
+            return;
+        }
+        AppendScalarJson(out, name, *scalar);
+    });
+    if (openDepth != 0) out += '}';
+    out += '}';
+}
+
+void AppendLoadedModuleText(std::string& out, const SipaRecord& record, std::size_t indent) {
+    bool first = true;
+    ForEachModuleField(record, [&](const char* name, int depth, const Scalar* scalar) {
+        if (first) {
+            out.append(indent, ' ');
+            out += "- ";
+            first = false;
+        } else {
+            out.append(indent + 2 + 2 * static_cast<std::size_t>(depth), ' ');
+        }
+        out += name;
+        if (scalar == nullptr) {
+            out += ":\n";
+            return;
+        }
+        out += ": ";
+        AppendScalarText(out, *scalar);
+        out += '\n';
+    });
+}
+
+Node DescribeHealth(const TcgLogReport& report, const LoadedModuleSink& onLoadedModule) {
+    HealthWalk walk(onLoadedModule);
     ForEachEvent(report.bytes, [&](const EventRecord& event) { walk.OnEvent(event); });
     return walk.Finish();
 }

@@ -2,6 +2,7 @@
 // reports in both text forms, and the health report of built logs, hostile records included.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -257,6 +258,57 @@ TEST(Health, RecordsWhoseSizesLieAreShownAsBytes) {
         std::string::npos)
         << json;
     EXPECT_NE(json.find("{\"value\": \"0102\""), std::string::npos) << json;
+}
+
+}  // namespace
+
+namespace {
+
+// The loaded modules are written straight to the output, not through their tree: both forms
+// must say exactly what the tree says, for real records and odd ones.
+TEST(Health, LoadedModulesWrittenDirectlyReadAsTheirTree) {
+    std::vector<Bytes> logs;
+    const std::string sample =
+        std::string(QORVEX_SHARED_DIR) + "/samples/windows-tpm2-dell-latitude7520-sha256.log";
+    if (FILE* file = std::fopen(sample.c_str(), "rb")) {
+        Bytes bytes;
+        for (int c; (c = std::fgetc(file)) != EOF;) bytes.push_back(static_cast<std::uint8_t>(c));
+        std::fclose(file);
+        logs.push_back(std::move(bytes));
+    }
+    tools::LoadedModule odd;
+    odd.path = u"\\odd\tname\u00e9.sys";
+    odd.imageSize = 1;
+    odd.imageBase = 2;
+    logs.push_back(
+        TcgLogBuilder::CryptoAgileLayout()
+            .Add(tools::EventTag(
+                13, tools::SipaContainer(
+                        0x40010003, {tools::SipaLoadedModule(odd), tools::Sipa(0x0007000A, Bytes{}),
+                                     tools::Sipa(0x00070003, Bytes(9, 0x01)),
+                                     tools::Sipa(0x00070004, Bytes(80, 0x5A))})))
+            .Add(tools::EventTag(13, tools::SipaContainer(0x40010003, {})))
+            .Build());
+    for (const Bytes& log : logs) {
+        const TcgLogReport report = ReadTcgLogReport("log", log, false);
+        std::string json;
+        std::string text;
+        DescribeHealth(report, [&](const SipaRecord& module) {
+            if (!json.empty()) json += ", ";
+            AppendLoadedModuleJson(json, module);
+            AppendLoadedModuleText(text, module, 4);
+        });
+        const qorvex::decode::Node tree = DescribeHealth(report);
+        const qorvex::decode::Node* modules = tree.Find("loadedModules");
+        ASSERT_NE(modules, nullptr);
+        ASSERT_FALSE(modules->children().empty());
+        std::string treeJson;
+        qorvex::decode::AppendJson(treeJson, *modules);
+        EXPECT_EQ("[" + json + "]", treeJson);
+        std::string treeText;
+        qorvex::decode::AppendText(treeText, *modules, 4);
+        EXPECT_EQ(text, treeText);
+    }
 }
 
 }  // namespace
