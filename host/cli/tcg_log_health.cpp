@@ -608,7 +608,7 @@ Node ElamNode(const Aggregate& elam) {
 class CertificateCache {
 public:
     const crypto::Certificate& Read(std::span<const std::uint8_t> der) {
-        std::vector<std::uint8_t> key(der.begin(), der.end());
+        std::string key(der.begin(), der.end());
         if (const auto found = m_read.find(key); found != m_read.end()) return found->second;
         if (m_read.size() >= kMaxCached) {
             m_uncached = crypto::ReadCertificate(der);
@@ -619,7 +619,7 @@ public:
 
 private:
     static constexpr std::size_t kMaxCached = 256;
-    std::map<std::vector<std::uint8_t>, crypto::Certificate> m_read;
+    std::map<std::string, crypto::Certificate> m_read;  // by the certificate's bytes
     crypto::Certificate m_uncached;
 };
 
@@ -863,8 +863,8 @@ private:
             // A log of many boots measures the same databases in each: a measurement equal to
             // the one before it of the same variable says so instead of decoding it again.
             auto& previous = m_lastDatabase[static_cast<std::size_t>(which)];
-            if (previous.has_value() && std::equal(previous->begin(), previous->end(),
-                                                   variable.data.begin(), variable.data.end())) {
+            if (previous.has_value() && previous->size() == variable.data.size() &&
+                std::memcmp(previous->data(), variable.data.data(), previous->size()) == 0) {
                 node.Add("value", Node::Text("unchanged"));
             } else {
                 node.Add("value", SignatureDatabaseNode(m_certificates, variable.data));
