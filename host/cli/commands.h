@@ -39,6 +39,9 @@ constexpr int kExitStepFailed = 3;     // the module answered a step with a fail
 constexpr int kExitAnswerNo = 4;       // some answer was 1 ("False") and none failed
 constexpr int kExitNotALog = 5;        // a file given to the log reader is not a TCG event log
 constexpr int kExitIncompleteLog = 6;  // a log read by the log reader is truncated or malformed
+// A verification found a mismatch: an event digest, a PCR against the expected values, a check
+// of a quote.
+constexpr int kExitMismatch = 7;
 
 // The more telling of two exit codes of the log reader (kExitSuccess, kExitCannotRun,
 // kExitNotALog, kExitIncompleteLog, and a verification's mismatch, 7).

@@ -33,10 +33,6 @@
 
 namespace qorvex::host {
 
-// An exit code of its own: a verification found a mismatch (an event digest, a PCR against the
-// expected values, a quote check).
-constexpr int kExitMismatch = 7;
-
 enum class DigestVerdict : std::uint8_t {
     Verified,
     Mismatched,

@@ -49,7 +49,7 @@ int WorseReaderExit(int a, int b) noexcept {
                 return 3;
             case kExitIncompleteLog:
                 return 2;
-            case 7:  // a verification's mismatch
+            case kExitMismatch:
                 return 1;
             default:
                 return 0;
