@@ -5,19 +5,23 @@
 // A second walk with an event visitor (the analyst's log views) must report the same and show
 // only bytes of the input, each event once and in order. A third, with the views' options (a
 // header in any PCR, trailing padding), must show only bytes of the input too; and the views
-// themselves read the input as a report and write it in every form, with counts that agree.
+// themselves read the input as a report and write it in every form, with counts that agree; the
+// checks (event digests, the health report) read it too.
 #include <cstddef>
 #include <cstdint>
 #include <ostream>
 #include <span>
 #include <streambuf>
+#include <string>
 #include <vector>
 
 #include "cli/output.h"
 #include "cli/tcg_log_cel.h"
 #include "cli/tcg_log_diff.h"
 #include "cli/tcg_log_document.h"
+#include "cli/tcg_log_health.h"
 #include "cli/tcg_log_reader.h"
+#include "cli/tcg_log_verify.h"
 #include "cli/tcg_log_writers.h"
 #include "component/antimalware/source/trusted_boot/tcg_log_provider/source/tcg_log_parser.h"
 
@@ -159,6 +163,17 @@ void CheckViews(const std::uint8_t* data, std::size_t size) {
         CheckDiff(out, data, size);
     }
     out.Flush();
+    if (!report.IsLog()) return;
+    // The checks: digest verification counts every event once, and the health report (SIPA
+    // records, Secure Boot variables and their certificates) renders in both forms.
+    const qorvex::host::LogDigestSummary digests = qorvex::host::VerifyEventDigests(report.bytes);
+    if (digests.verified + digests.mismatched + digests.notCheckable != report.events)
+        __builtin_trap();
+    if (digests.mismatches.size() < digests.mismatched) __builtin_trap();
+    const qorvex::decode::Node health = qorvex::host::DescribeHealth(report);
+    std::string rendered;
+    qorvex::decode::AppendJson(rendered, health);
+    qorvex::decode::AppendText(rendered, health);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cli/json_text.h"
+#include "cli/tcg_log_check_arguments.h"
 #include "loader/module_library.h"
 #include "qorvex/app_remediation.h"
 #include "qorvex/module.h"
@@ -25,9 +26,10 @@
 
 namespace qorvex::host {
 
-// Exit codes of qorvex-host, written down once here and in `--help` and README. Code 7 and codes
-// from 9 up are kept free for the checks to come (a verification that finds a mismatch). Where
-// several outcomes meet, the lower code of 1, 5 and 6 wins.
+// Exit codes of qorvex-host, written down once here and in `--help` and README. Code 7 is a
+// verification's mismatch (cli/tcg_log_verify.h), code 8 two logs that differ (tcg-log diff);
+// codes from 9 up are kept free for checks to come. Where several outcomes meet, the lower code
+// of 1, 5, 6 and 7 wins.
 constexpr int kExitSuccess = 0;
 // The module, the machine or a log file could not be loaded or read, or the output could not
 // be written.
@@ -37,10 +39,13 @@ constexpr int kExitStepFailed = 3;     // the module answered a step with a fail
 constexpr int kExitAnswerNo = 4;       // some answer was 1 ("False") and none failed
 constexpr int kExitNotALog = 5;        // a file given to the log reader is not a TCG event log
 constexpr int kExitIncompleteLog = 6;  // a log read by the log reader is truncated or malformed
-constexpr int kExitLogsDiffer = 8;     // tcg-log diff: the two logs replay to different PCRs
+// A verification found a mismatch: an event digest, a PCR against the expected values, a check
+// of a quote.
+constexpr int kExitMismatch = 7;
+constexpr int kExitLogsDiffer = 8;  // tcg-log diff: the two logs replay to different PCRs
 
 // The more telling of two exit codes of the log reader (kExitSuccess, kExitCannotRun,
-// kExitNotALog, kExitIncompleteLog).
+// kExitNotALog, kExitIncompleteLog, and a verification's mismatch, 7).
 int WorseReaderExit(int a, int b) noexcept;
 
 // Where a command writes. The log reader's views need nothing else: they never load the module.
@@ -80,7 +85,8 @@ struct TcgLogArguments {
     bool jsonl = false;
     bool cel = false;  // the log as TCG Canonical Event Log JSON (tcg_log_cel.h)
     std::vector<std::string> logDirectories;
-    bool ReaderView() const noexcept { return pcrs || events || jsonl || cel; }
+    TcgLogCheckArguments checks;  // --verify, --expect-pcrs, --quote, --health
+    bool ReaderView() const noexcept { return pcrs || events || jsonl || cel || checks.Any(); }
 };
 // Returns an empty string, or the usage error.
 std::string ParseTcgLogArguments(const std::vector<std::string>& args, TcgLogArguments& parsed);
@@ -170,6 +176,8 @@ int RunTcgLogCommand(CommandContext& context, const TcgLogArguments& arguments);
 int RunTcgLogReader(const OutputContext& context, const TcgLogArguments& arguments);
 // tcg-log diff A B: the two logs' events compared PCR by PCR (tcg_log_diff.h).
 int RunTcgLogDiff(const OutputContext& context, const std::vector<std::string>& args);
+// tcg-log --verify (--expect-pcrs, --quote) and --health (cli/tcg_log_checks.cpp).
+int RunTcgLogChecks(const OutputContext& context, const TcgLogArguments& arguments);
 int RunIsStoreAppCommand(CommandContext& context, const std::vector<std::string>& args);
 int RunRemediateCommand(CommandContext& context, const std::vector<std::string>& args);
 

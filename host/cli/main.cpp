@@ -45,7 +45,16 @@ constexpr const char* kUsage =
     "             the PCR values each log file replays, per digest bank\n"
     "  tcg-log --events --log FILE [--log FILE ...]\n"
     "             every event of each log file\n"
-    "             --pcrs and --events read the files themselves and never load the module;\n"
+    "  tcg-log --verify --log FILE [--log FILE ...]\n"
+    "             checks each event's digests against its data (--events marks each event)\n"
+    "  tcg-log --log FILE --expect-pcrs VALUES\n"
+    "             ... and the replayed PCRs against tpm2_pcrread's YAML or --pcrs --json\n"
+    "  tcg-log --log FILE --quote ATTEST --signature SIG --ak-public KEY [--nonce HEX]\n"
+    "             ... and a TPM quote (tpm2_quote -m, -s; TPM2B_PUBLIC or PEM) against them\n"
+    "  tcg-log --health --log FILE [--log FILE ...]\n"
+    "             the Windows health report and Secure Boot state of each log\n"
+    "             --pcrs, --events, --verify and --health read the files themselves and never\n"
+    "             load the module;\n"
     "             FILE may be - (standard input), a pipe or /dev/fd/N\n"
     "  tcg-log --jsonl [--pcrs] [--events] [--cel] (--log FILE | --log-dir DIR | --log -)...\n"
     "             one JSON document per log per line, each written as its log is read; with\n"
@@ -86,11 +95,13 @@ constexpr const char* kUsage =
     "  2  usage error\n"
     "  3  the module answered a step with a failure code\n"
     "  4  some answer was 1 (\"False\") and none failed\n"
-    "  5  a file given to --pcrs or --events is not a TCG event log\n"
-    "  6  a log given to --pcrs or --events is truncated or malformed\n"
+    "  5  a file given to the log reader is not a TCG event log\n"
+    "  6  a log given to the log reader is truncated or malformed\n"
+    "  7  a verification found a mismatch: an event digest, a PCR against --expect-pcrs,\n"
+    "     a check of --quote\n"
     "  8  tcg-log diff: the two logs replay to different PCR values\n"
-    "  (of 1, 5 and 6 the lowest that applies to any file counts; for diff, 1 and 5 come\n"
-    "  before 8, and 8 before 6; 7 and codes from 9 up are kept for checks to come)\n";
+    "  (of 1, 5, 6 and 7 the lowest that applies to any file counts; for diff, 1 and 5 come\n"
+    "  before 8, and 8 before 6; codes from 9 up are kept for checks to come)\n";
 
 struct Options {
     bool help = false;
@@ -293,6 +304,7 @@ int Run(const std::vector<std::string>& args) {
             return usageError(error);
         }
         // The log reader's views need neither the module nor a machine.
+        if (tcgLog.checks.Any() && !tcgLog.jsonl) return RunTcgLogChecks(output, tcgLog);
         if (tcgLog.ReaderView()) return RunTcgLogReader(output, tcgLog);
     }
 

@@ -227,6 +227,10 @@ std::string ParseTcgLogArguments(const std::vector<std::string>& args, TcgLogArg
             parsed.logDirectories.push_back(directory);
             continue;
         }
+        if (std::string error; TakeTcgLogCheckArgument(args, i, parsed.checks, error)) {
+            if (!error.empty()) return error;
+            continue;
+        }
         if (arg == "--log") {
             if (i + 1 >= args.size()) return "--log needs a file";
             file = args[++i];
@@ -241,14 +245,22 @@ std::string ParseTcgLogArguments(const std::vector<std::string>& args, TcgLogArg
     // A document per log can carry every view; the other forms show one.
     if (!parsed.jsonl && parsed.pcrs && parsed.events)
         return "--pcrs and --events cannot be combined (but with --jsonl)";
-    if (!parsed.jsonl && parsed.cel && (parsed.pcrs || parsed.events))
-        return "--cel cannot be combined with --pcrs or --events (but with --jsonl)";
+    if (!parsed.jsonl && parsed.cel && (parsed.pcrs || parsed.events || parsed.checks.Any()))
+        return "--cel cannot be combined with --pcrs, --events or the checks (but with --jsonl)";
     if (!parsed.logDirectories.empty() && !parsed.jsonl) return "--log-dir needs --jsonl";
+    if (std::string error =
+            CheckTcgLogCheckArguments(parsed.checks, parsed.pcrs, parsed.events, parsed.jsonl,
+                                      parsed.logFiles.size() + parsed.logDirectories.size());
+        !error.empty()) {
+        return error;
+    }
     if (parsed.ReaderView() && parsed.logFiles.empty() && parsed.logDirectories.empty()) {
-        const char* view = parsed.jsonl  ? "--jsonl"
-                           : parsed.cel  ? "--cel"
-                           : parsed.pcrs ? "--pcrs"
-                                         : "--events";
+        const char* view = parsed.jsonl           ? "--jsonl"
+                           : parsed.cel           ? "--cel"
+                           : parsed.pcrs          ? "--pcrs"
+                           : parsed.events        ? "--events"
+                           : parsed.checks.health ? "--health"
+                                                  : "--verify";
         return std::string(view) + " needs log files (--log FILE)";
     }
     const auto standardInputs = std::count(parsed.logFiles.begin(), parsed.logFiles.end(), "-");

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "cli/commands.h"
@@ -24,12 +25,18 @@ public:
     virtual bool NeedsReplay() const noexcept { return false; }
     // Writes ", \"name\": value" for a log that was read (report.IsLog()).
     virtual void WriteJson(Output& out, const TcgLogReport& report) = 0;
+    // The exit code of what WriteJson last found (a check's mismatch), kExitSuccess otherwise.
+    virtual int LastExitCode() const noexcept { return kExitSuccess; }
 };
 
 using LogDocumentMembers = std::vector<std::unique_ptr<LogDocumentMember>>;
 
-// The members the arguments ask for: "pcrs" (--pcrs), "events" (--events), "cel" (--cel).
+// The listing members the arguments ask for: "pcrs" (--pcrs), "events" (--events), "cel" (--cel).
 LogDocumentMembers DocumentMembers(const TcgLogArguments& arguments);
+// Appends the checks' members, "verification" (--verify, --expect-pcrs, --quote) and "health"
+// (--health), after reading the expected values once (cli/tcg_log_checks.cpp, part of
+// qorvex-host); an empty string, or why they cannot be made.
+std::string AddCheckMembers(const TcgLogCheckArguments& checks, LogDocumentMembers& members);
 bool AnyNeedsReplay(const LogDocumentMembers& members) noexcept;
 
 // One log's document: {summary members, then each member's}, without a line end.

@@ -56,9 +56,9 @@ std::string Utf8Of(const std::filesystem::path& path) {
 
 class FleetRun {
 public:
-    FleetRun(const OutputContext& context, const TcgLogArguments& arguments)
+    FleetRun(const OutputContext& context, LogDocumentMembers members)
         : m_context(context),
-          m_members(DocumentMembers(arguments)),
+          m_members(std::move(members)),
           m_replay(AnyNeedsReplay(m_members)),
           m_out(context.out) {}
 
@@ -90,6 +90,10 @@ private:
         m_exitCode = WorseReaderExit(m_exitCode, ExitCodeOf(report));
         if (!report.error.empty()) m_context.err << "qorvex-host: " << report.error << '\n';
         WriteLogDocument(m_out, report, m_members);
+        if (report.IsLog()) {
+            for (const auto& member : m_members)
+                m_exitCode = WorseReaderExit(m_exitCode, member->LastExitCode());
+        }
         m_out << '\n';
         m_out.Flush();
     }
@@ -139,10 +143,12 @@ int WorseReaderExit(int a, int b) noexcept {
     const auto rank = [](int code) {
         switch (code) {
             case kExitCannotRun:
-                return 3;
+                return 4;
             case kExitNotALog:
-                return 2;
+                return 3;
             case kExitIncompleteLog:
+                return 2;
+            case kExitMismatch:
                 return 1;
             default:
                 return 0;
@@ -173,10 +179,11 @@ void WriteLogDocument(Output& out, const TcgLogReport& report, const LogDocument
     out << '}';
 }
 
-int RunTcgLogFleet(const OutputContext& context, const TcgLogArguments& arguments) {
+int RunTcgLogFleet(const OutputContext& context, const TcgLogArguments& arguments,
+                   LogDocumentMembers members) {
     int exitCode = kExitSuccess;
     {
-        FleetRun run(context, arguments);
+        FleetRun run(context, std::move(members));
         exitCode = run.Run(arguments);
     }
     ThrowIfFailed(context.out);

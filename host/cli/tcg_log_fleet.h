@@ -15,9 +15,12 @@
 #pragma once
 
 #include "cli/commands.h"
+#include "cli/tcg_log_document.h"
 
 namespace qorvex::host {
 
-int RunTcgLogFleet(const OutputContext& context, const TcgLogArguments& arguments);
+// members: what each log's line carries besides its summary (tcg_log_document.h).
+int RunTcgLogFleet(const OutputContext& context, const TcgLogArguments& arguments,
+                   LogDocumentMembers members);
 
 }  // namespace qorvex::host

@@ -4,6 +4,7 @@
 // largest file, not their number.
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "cli/commands.h"
 #include "cli/output.h"
@@ -63,7 +64,12 @@ int RunTcgLogCel(const OutputContext& context, const TcgLogArguments& arguments)
 }  // namespace
 
 int RunTcgLogReader(const OutputContext& context, const TcgLogArguments& arguments) {
-    if (arguments.jsonl) return RunTcgLogFleet(context, arguments);
+    if (arguments.jsonl) {
+        LogDocumentMembers members = DocumentMembers(arguments);
+        if (std::string error = AddCheckMembers(arguments.checks, members); !error.empty())
+            return ReportError(context, error, kExitCannotRun);
+        return RunTcgLogFleet(context, arguments, std::move(members));
+    }
     if (arguments.cel) return RunTcgLogCel(context, arguments);
     int exitCode = kExitSuccess;
     {

@@ -8,6 +8,7 @@
 
 #include "cli/log_file.h"
 #include "cli/tcg_log_names.h"
+#include "cli/tcg_log_verify.h"
 #include "decode/event_description.h"
 
 namespace qorvex::host {
@@ -366,6 +367,7 @@ void WriteEventsText(Output& out, const TcgLogReport& report) {
             out << " (cut short by the end of the log: " << view.data.size() << " of "
                 << view.dataSize << " bytes present)";
         }
+        out << " [" << DigestVerdictName(CheckEventDigests(event).verdict) << ']';
         out << '\n';
         WriteDecodedText(out, event, scratch);
         if (!ListsSipa(event)) return;
@@ -438,7 +440,8 @@ void WriteEventsMemberJson(Output& out, const TcgLogReport& report, bool oneLine
             out << (i != 0 ? ", \"" : "\"") << types.Digest(event.digests[i].algorithm) << "\": \""
                 << HexBytes{event.digests[i].value} << '"';
         }
-        out << '}';
+        out << "}, \"digestCheck\": \"" << DigestVerdictName(CheckEventDigests(event).verdict)
+            << '"';
         if (ListsSipa(event)) {
             WriteSipaJson(out, types, event.sipa);
         } else if (Decodable(event)) {
@@ -450,6 +453,14 @@ void WriteEventsMemberJson(Output& out, const TcgLogReport& report, bool oneLine
     });
     CheckSameLog(report, listed);
     out << (firstEvent || oneLine ? "]" : "\n]");
+}
+
+bool WriteLogHeaderText(Output& out, const TcgLogReport& report) {
+    return WriteHeaderText(out, report);
+}
+
+void WriteLogEndText(Output& out, const TcgLogReport& report) {
+    WriteEndText(out, report);
 }
 
 }  // namespace qorvex::host

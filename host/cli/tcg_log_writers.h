@@ -40,10 +40,14 @@ void WritePcrsJson(Output& out, const TcgLogReport& report);
 // The listings throw LogChangedError when the log read differently the second time.
 void WriteEventsJson(Output& out, const TcgLogReport& report);
 
-// The same object in parts, for documents that combine members (tcg_log_document.h): the
-// summary members after the opening brace (returns whether the log's own members may follow;
-// the caller closes the object), then ", \"pcrs\": {...}" or ", \"events\": [...]".
+// The parts every view shares, for the views and documents written elsewhere
+// (cli/tcg_log_checks.cpp, tcg_log_document.h): the text header line and end line, and the JSON
+// object's opening members (without its closing brace). The header writers return whether the
+// log's own lines or members follow.
+bool WriteLogHeaderText(Output& out, const TcgLogReport& report);
+void WriteLogEndText(Output& out, const TcgLogReport& report);
 bool WriteLogSummaryJson(Output& out, const TcgLogReport& report);
+// ", \"pcrs\": {...}" or ", \"events\": [...]" after the summary members.
 void WritePcrsMemberJson(Output& out, const TcgLogReport& report);
 // oneLine: no line breaks between events (JSON Lines), else one event a line.
 void WriteEventsMemberJson(Output& out, const TcgLogReport& report, bool oneLine);

@@ -6,6 +6,7 @@
 #   --events: every event of every log decoded, none of them malformed;
 #   --cel: records that decode (base64) to the log's own event data and replay, with Python's
 #     hashlib, to the PCR values of --pcrs;
+#   --jsonl --verify --health: the same members as the single-log views; a mismatch exits 7
 #   diff: each log against itself (exit 0), against an altered copy (exit 8, the altered PCR
 #     and event named), and two different machines.
 # Usage: tcg_log_fleet.sh <qorvex-host> <repo root> <shared dir>
@@ -203,6 +204,43 @@ fi
 [[ $? -eq 5 ]] || fail "diff with a file that is not a log: not exit 5"
 "$host" tcg-log diff "${logs[0]}" >/dev/null 2>&1
 [[ $? -eq 2 ]] || fail "diff with one file: not exit 2"
+
+# ---- --jsonl with the checks: the same verification and health as the single-log views ------
+"$host" tcg-log --jsonl --verify --health "${all_logs[@]}" >"$work/checks.out" 2>/dev/null ||
+    fail "jsonl --verify --health over the real logs: exit $?"
+for log in "${logs[@]}"; do
+    "$host" --json tcg-log --verify --log "$log" >>"$work/verify.out" 2>/dev/null
+    "$host" --json tcg-log --health --log "$log" >>"$work/health.out" 2>/dev/null
+done
+python3 - "$work/checks.out" "$work/verify.out" "$work/health.out" <<'PY' ||
+import json, sys
+lines = [json.loads(l) for l in open(sys.argv[1]).read().splitlines()]
+def singles(path):
+    docs, text = [], open(path).read()
+    decoder, at = json.JSONDecoder(), 0
+    while at < len(text):
+        while at < len(text) and text[at].isspace():
+            at += 1
+        if at == len(text):
+            break
+        doc, at = decoder.raw_decode(text, at)
+        docs.extend(doc["logs"])
+    return docs
+verify, health = singles(sys.argv[2]), singles(sys.argv[3])
+assert len(lines) == len(verify) == len(health), (len(lines), len(verify), len(health))
+for line, v, h in zip(lines, verify, health):
+    assert line["verification"] == v["verification"], line["file"]
+    assert line["health"] == h["health"], line["file"]
+PY
+    fail "jsonl: the checks' members differ from --verify / --health"
+if [[ -f $work/altered.log ]]; then
+    "$host" tcg-log --jsonl --verify --log "${logs[0]}" --log "$work/altered.log" \
+        >"$work/altered-checks.out" 2>/dev/null
+    status=$?
+    [[ $status -eq 7 ]] || fail "jsonl --verify with an altered log: exit $status, expected 7"
+    grep -q '"passed": false' "$work/altered-checks.out" ||
+        fail "jsonl --verify with an altered log: no failed verification"
+fi
 
 if [[ $failures -ne 0 ]]; then
     echo "$failures failure(s)"

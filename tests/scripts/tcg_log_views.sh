@@ -293,7 +293,7 @@ run no-module-pcrs 0 --module "$work/no-such-module.so" --json tcg-log --pcrs --
 # ---- Numbers and texts as analysts read them ---------------------------------------------------
 if [[ -f $samples/windows-tpm2-lenovo-x1yoga2.log ]]; then
     run numbers 0 tcg-log --events --log "$samples/windows-tpm2-lenovo-x1yoga2.log" &&
-        for line in '#53 PCR 0xFFFFFFFF EV_NO_ACTION size 461 sha256:6856736ed44e5d6c2cd33f25afbabb9c05ea3e29b610d6d47ea9130d70da348d' \
+        for line in '#53 PCR 0xFFFFFFFF EV_NO_ACTION size 461 sha256:6856736ed44e5d6c2cd33f25afbabb9c05ea3e29b610d6d47ea9130d70da348d [not checkable]' \
             '        SIPAEVENT_HASHALGORITHMID: 0x800C' '        SIPAEVENT_IMAGEBASE: 0x446000'; do
             grep -qxF -- "$line" "$work/numbers.out" || fail "numbers: no line '$line'"
         done

@@ -2,8 +2,9 @@
 # qorvex-host.exe tcg-log under Wine, on a real Windows registry and file system: the measured-
 # boot counters are written with `reg add`, the logs are copied to the prefix's
 # C:\windows\Logs\MeasuredBoot, and the JSON must equal the golden files that the Linux build on
-# the simulated machine is held to (tests/data). The log reader's views (--pcrs, --events) read
-# files given on the command line as on Linux.
+# the simulated machine is held to (tests/data). The log reader's views (--pcrs, --events,
+# --verify with --expect-pcrs and --quote, --health) read files given on the command line as on
+# Linux.
 #
 # Usage: tcg_log_wine.sh <qorvex-host.exe> <repo root> <shared dir> <prefix dir>
 # The prefix dir is deleted and created afresh, so that no earlier run's registry values or logs
@@ -145,6 +146,48 @@ tr -d '\r' <"$work/stdin.out" | python3 -c 'import json, sys; l = json.load(sys.
 check reader-missing 1 - tcg-log --events --log "Z:$work/no-such.log"
 grep -q "cannot read log file 'Z:$work/no-such.log': no such file" "$work/reader-missing.err" ||
     fail "reader-missing: no reason"
+
+# The checks (--verify, --expect-pcrs, --quote with CNG, --health with crypt32) on Windows: the
+# same verdicts as on Linux, a changed event caught with exit code 7, quotes made by swtpm
+# (tests/data/quote-example) verified and a wrong nonce refused.
+# check-log <name> <expected exit> <python condition on the one log object `l`> <arguments...>
+check_log() {
+    local name=$1 expected=$2 condition=$3
+    shift 3
+    check "$name" "$expected" - --module "Z:$work/no-such.dll" --json tcg-log "$@" || return
+    python3 -c 'import json, sys; l = json.load(open(sys.argv[1]))["logs"][0]; assert '"$condition"', l' \
+        "$work/$name.json" || fail "$name: the report is not as on Linux"
+}
+quotes=$root/tests/data/quote-example
+check_log verify-agile 0 \
+    'l["verification"]["passed"] and l["verification"]["eventDigests"] == {"verified": 27, "mismatched": 0, "notCheckable": 12, "mismatches": []}' \
+    --verify --log "Z:$agile"
+python3 - "$agile" "$work/changed.log" <<'PY'
+import sys
+data = bytearray(open(sys.argv[1], "rb").read())
+data[-1] ^= 0x01  # the last event's data
+open(sys.argv[2], "wb").write(data)
+PY
+check_log verify-changed 7 \
+    'not l["verification"]["passed"] and [m["index"] for m in l["verification"]["eventDigests"]["mismatches"]] == [38, 38]' \
+    --verify --log "Z:$work/changed.log"
+check reader-agile-pcrs 0 - --json tcg-log --pcrs --log "Z:$agile"
+check_log expect-pcrs 0 'l["verification"]["expectedPcrs"]["passed"] and l["verification"]["expectedPcrs"]["matched"] == 26' \
+    --expect-pcrs "Z:$work/reader-agile-pcrs.json" --log "Z:$agile"
+check_log quote-rsa 0 '[c["result"] for c in l["verification"]["quote"]["checks"]] == ["passed"] * 4' \
+    --log "Z:$agile" --quote "Z:$quotes/rsa.attest" --signature "Z:$quotes/rsa.sig" \
+    --ak-public "Z:$quotes/rsa-ak.pub" --nonce 5eed0123456789ab
+check_log quote-ecc 0 '[c["result"] for c in l["verification"]["quote"]["checks"]] == ["passed"] * 4' \
+    --log "Z:$agile" --quote "Z:$quotes/ecc.attest" --signature "Z:$quotes/ecc.sig" \
+    --ak-public "Z:$quotes/ecc-ak.pem" --nonce 5eed0123456789ab
+check_log quote-wrong-nonce 7 '[c["result"] for c in l["verification"]["quote"]["checks"]] == ["passed", "passed", "failed", "passed"]' \
+    --log "Z:$agile" --quote "Z:$quotes/rsa.attest" --signature "Z:$quotes/rsa.sig" \
+    --ak-public "Z:$quotes/rsa-ak.pub" --nonce 00
+if [[ -f $sample ]]; then
+    check_log health-gcp 0 \
+        'l["health"]["loadedModuleCount"] == 128 and l["health"]["summary"]["secureBoot"] == "on" and l["health"]["secureBoot"]["kek"][0]["value"]["lists"][0]["certificates"][0]["sha256Fingerprint"] == "a1117f516a32cefcba3f2d1ace10a87972fd6bbe8fe0d0b996e09e65d802a503" and l["health"]["secureBoot"]["authorities"][0]["certificate"]["serial"] == "28cc3a25bfba44ac449a9b586b4339aa"' \
+        --health --log "Z:$sample"
+fi
 
 if [[ $failures -ne 0 ]]; then
     echo "$failures failure(s)"
