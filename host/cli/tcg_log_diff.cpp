@@ -258,7 +258,7 @@ LogDiff DiffTcgLogs(TcgLogReport a, TcgLogReport b) {
             if (step.op != DiffOp::Removed) step.b = inB[step.b];
         }
         for (const std::uint16_t algorithm : common) {
-            PcrValues values;
+            PcrValuePair values;
             values.bank = DigestName(algorithm);
             for (const PcrBank& bank : diff.a.banks) {
                 if (bank.algorithm != algorithm) continue;
@@ -302,7 +302,7 @@ void WriteDiffText(Output& out, const LogDiff& diff) {
         out << "PCR " << PcrIndexText(pcr.pcr) << ": "
             << (pcr.differing.empty() ? "events differ, replays equal" : "replays differ") << '\n';
         if (!pcr.differing.empty()) differing.push_back(pcr.pcr);
-        for (const PcrValues& values : pcr.differing) {
+        for (const PcrValuePair& values : pcr.differing) {
             out << "  " << values.bank << " A " << (values.a.empty() ? "(not extended)" : "");
             out << HexBytes{values.a} << '\n';
             out << "  " << std::string(values.bank.size(), ' ') << " B "
@@ -396,7 +396,7 @@ void WriteDiffJson(Output& out, const LogDiff& diff) {
             << ", \"values\": {";
         firstPcr = false;
         for (std::size_t i = 0; i < pcr.differing.size(); ++i) {
-            const PcrValues& values = pcr.differing[i];
+            const PcrValuePair& values = pcr.differing[i];
             out << (i != 0 ? ", \"" : "\"") << values.bank << "\": {\"a\": ";
             if (values.a.empty()) {
                 out << "null";

@@ -51,7 +51,7 @@ struct DiffStep {
     std::size_t b = 0;
 };
 
-struct PcrValues {
+struct PcrValuePair {
     std::string bank;
     std::vector<std::uint8_t> a;  // empty: the log does not extend the PCR in this bank
     std::vector<std::uint8_t> b;
@@ -60,7 +60,7 @@ struct PcrValues {
 struct PcrDiff {
     std::uint32_t pcr = 0;
     std::vector<DiffStep> steps;
-    std::vector<PcrValues> differing;        // the common banks whose values differ
+    std::vector<PcrValuePair> differing;     // the common banks whose values differ
     std::optional<std::size_t> responsible;  // index into steps
     bool EventsDiffer() const noexcept;
 };
