@@ -28,7 +28,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The TPM 2.0 constants these structures use (TPM 2.0 Library, Part 2).
+// The TPM 2.0 constants these structures use (from the TPM 2.0 Library's structures volume).
 namespace tpm {
 inline constexpr std::uint32_t kGeneratedValue = 0xff544347;  // TPM_GENERATED_VALUE
 
