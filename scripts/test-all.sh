@@ -16,14 +16,14 @@
 # Usage: scripts/test-all.sh [stage...]     every stage but default, in the order above, when
 #                                           none given
 # Environment: QORVEX_SHARED_DIR  the shared sample folder (default: ../shared beside the repo)
-#              QORVEX_FUZZ_SECONDS  how long each fuzz target runs (default 30)
+#              QORVEX_FUZZ_SECONDS  how long each fuzz target runs (default 15)
 set -uo pipefail
 exec </dev/null
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
 readonly ROOT=$PWD
 readonly JOBS=2
-readonly FUZZ_SECONDS=${QORVEX_FUZZ_SECONDS:-30}
+readonly FUZZ_SECONDS=${QORVEX_FUZZ_SECONDS:-15}
 readonly SANITIZER_ENV=(ASAN_OPTIONS=detect_leaks=1
                         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
 readonly WINEPREFIX_DIR=$ROOT/build/windows/wineprefix
