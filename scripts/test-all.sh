@@ -146,13 +146,14 @@ run_fuzzer() {
     grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$work/log.txt"
 }
 
-# Runs the given fuzz targets JOBS at a time (each is single-threaded); prints each one's result
-# in the order given, and fails when any of them failed.
+# Runs the given fuzz targets all at once (each is single-threaded and runs for a fixed time, so
+# the stage takes that time once); prints each one's result in the order given, and fails when
+# any of them failed.
 run_fuzzers() {
     local target pid done_pid status failed=0
     local -A name_of=() status_of=()
     for target in "$@"; do
-        while (($(jobs -rp | wc -l) >= JOBS)); do
+        while (($(jobs -rp | wc -l) >= $#)); do
             status=0
             wait -n -p done_pid || status=$?
             status_of[$done_pid]=$status
@@ -187,7 +188,7 @@ stage_fuzz() {
         skip "fuzz: run" "no fuzz target in build/fuzz/fuzz"
         return
     fi
-    step "fuzz: run ${#targets[@]} targets, $JOBS at a time" run_fuzzers "${targets[@]}"
+    step "fuzz: run ${#targets[@]} targets at once" run_fuzzers "${targets[@]}"
 }
 
 run_benchmarks() {
