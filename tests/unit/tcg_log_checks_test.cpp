@@ -108,7 +108,7 @@ TEST(EventDigests, AMismatchNamesTheEventBankAndBothDigests) {
     EXPECT_EQ(summary.verified, 1u);
     ASSERT_EQ(summary.mismatches.size(), 1u);  // the SHA-1 bank agrees
     const DigestMismatch& m = summary.mismatches[0];
-    EXPECT_EQ(m.index, 2u);  // after the Spec ID header and the separator
+    EXPECT_EQ(m.index, 2u);  // after the log's Spec ID header and the separator
     EXPECT_EQ(m.pcr, 4u);
     EXPECT_EQ(m.algorithm, tools::tcg::kAlgSha256);
     EXPECT_EQ(m.logged, Bytes(32, 0xAB));
